@@ -21,6 +21,6 @@ echo "== tests =="
 run_suite "$root/build/test" -DCMAKE_BUILD_TYPE=RelWithDebInfo
 echo "== tests with AddressSanitizer and UndefinedBehaviorSanitizer =="
 ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
-    run_suite "$root/build/sanitize" -DCMAKE_BUILD_TYPE=Debug -DMESHWORK_SANITIZE=ON \
+    run_suite "$root/build/sanitize" -DCMAKE_BUILD_TYPE=Debug -DCMAKE_CXX_FLAGS_DEBUG="-g -O1" -DMESHWORK_SANITIZE=ON \
     -DMESHWORK_BENCH=OFF
 echo "all tests passed"

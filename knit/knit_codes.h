@@ -26,6 +26,13 @@ enum KnitCodeT : int
     // Polygon mesh building.
     kBuildBadMesh = 2,     // index out of range, unmatched edge, bad orientation
     kBuildBadValence = 3,  // a face with fewer than 3 vertices
+
+    // Connectivity channel (arithmetic coding and stream layout).
+    kChannelEndOfFaces = -2,  // reader: no face symbol left (the end of the faces)
+    kChannelNoTable = -4,     // reader: empty table and no global table to fall back on
+    kChannelBadFile = -5,     // reader: bad table, value out of range, read past the end
+    kChannelOverflow = -6,    // writer: a value or count the stream layout cannot carry
+    kChannelNoMemory = 40,    // writer: the event buffer could not grow
 };
 
 // The name of a code of the format layer ("OK", "Error", ...); "Unknown code" outside 0-12.

@@ -1,0 +1,39 @@
+#pragma once
+
+// Geometric quantities shared by the mesh core and the simplifier: triangle formulas, the face
+// quantities kept in FaceT and the per-edge dihedral weight and unfolding coefficients kept in
+// EdgeT. Inputs are stored floats; computations run in double precision.
+
+#include "mesh/mesh.h"
+#include "mesh/vec3.h"
+
+// Unit normal of the triangle (a, b, c): (b - a) scaled to unit length, crossed with (c - a),
+// scaled to unit length; a vector shorter than 1e-25 is left unscaled (so three coincident points
+// give the zero vector).
+Vec3T unitNormal(const Vec3T& a, const Vec3T& b, const Vec3T& c);
+
+// Area of the triangle (a, b, c): half the length of (b - a) x (c - a).
+float triangleArea(const Vec3T& a, const Vec3T& b, const Vec3T& c);
+
+// Shape score of the triangle: perimeter times longest side over area, 4 sqrt(3) for an
+// equilateral triangle, growing for slivers; 1000 when the area is below 1e-10.
+float triangleShape(const Vec3T& a, const Vec3T& b, const Vec3T& c);
+
+// Distance of p from the line through a and b.
+float lineDistance(const Vec3T& p, const Vec3T& a, const Vec3T& b);
+
+// The corners of a face in the order org(d), dest(d), dest(next(d)) for its dedge d.
+void faceCorners(const FaceT& face, const VertexT*& a, const VertexT*& b, const VertexT*& c);
+
+// Sets the face's normal and area from the current positions of its corners.
+void faceGeometry(FaceT& face);
+
+// Sets the face's savedNormal from the saved positions of its corners.
+void faceSavedNormal(FaceT& face);
+
+// For an edge with a face on both sides (faceOf set, i.e. after buildFaces): sets weight (1 when
+// unitWeights, else 0.1 + exp(-10 (1 - n0.n1)^2) from the faces' normals) and kA..kD from the
+// unfolding of its two triangles into the plane, using saved positions and normals when
+// fromSaved is set. Prints "bad situation 2" or "bad situation s bb cc" when a triangle cannot be
+// unfolded. Returns true; an edge without faces on both sides is left unchanged (false).
+bool recomputeEdgeWeight(EdgeT& edge, bool unitWeights, bool fromSaved);

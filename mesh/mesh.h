@@ -1,0 +1,150 @@
+#pragma once
+
+// The directed-edge triangle mesh of the simplifier and the geometry transform: the vertex, edge
+// and face records with their geometric fields, and MeshT with indexing, face building, saved
+// geometry, edge weights and the two topological operations collapse and split. Navigation,
+// record lists, pools, unused-vertex removal and the bounding box come from the shared layer in
+// dedge_mesh.h.
+
+#include "mesh/dedge_mesh.h"
+#include "mesh/exception.h"
+#include "mesh/vec3.h"
+
+#include <compare>
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <set>
+#include <vector>
+
+struct VertexT;
+struct EdgeT;
+struct FaceT;
+// The simplifier's per-dedge candidate record; the mesh only stores the pointer.
+struct CandidateT;
+
+// A directed half of an EdgeT (see BasicDedgeT for navigation: next, sym, org, dest, faceOf,
+// rotate).
+using DedgeT = BasicDedgeT<EdgeT>;
+
+// A vertex: position, saved position, number after indexVertices.
+struct VertexT : BasicVertexT<VertexT, EdgeT, FaceT>
+{
+    Vec3T pos;
+    Vec3T savedPos;
+    int32_t index = 0;
+
+    const Vec3T& position() const { return pos; }
+};
+
+// One entry of an edge's curve set: the curve's position in the caller's curve list and the
+// position of the edge's dedge in that curve.
+struct CurveEntryT
+{
+    size_t curve = 0;
+    size_t position = 0;
+    friend auto operator<=>(const CurveEntryT&, const CurveEntryT&) = default;
+};
+
+// An edge: both directed halves, the curves running along it, the dihedral weight and the
+// unfolding coefficients (set by recomputeEdgeWeight for edges with faces on both sides, 0
+// before), and per side the simplifier's candidate (null at creation; never read by the mesh).
+struct EdgeT : BasicEdgeT<VertexT, EdgeT, FaceT>
+{
+    std::unique_ptr<std::set<CurveEntryT>> curves;
+    float weight = 1.0f;
+    float kA = 0.0f;
+    float kB = 0.0f;
+    float kC = 0.0f;
+    float kD = 0.0f;
+    CandidateT* candidate[2] = {nullptr, nullptr};
+};
+
+// A face record: one dedge of the face, unit normal and area from current positions, unit normal
+// from saved positions.
+struct FaceT : BasicFaceT<VertexT, EdgeT, FaceT>
+{
+    Vec3T normal;
+    float area = 0.0f;
+    Vec3T savedNormal;
+};
+
+// A curve: the dedges along a marked polyline of the input, in order.
+using CurveT = std::vector<DedgeT>;
+// The list to which the builder appends finished curves.
+using CurveListT = std::vector<CurveT>;
+
+// Told about every dedge a collapse removes (except the collapsed dedge itself).
+class MeshListenerT
+{
+public:
+    virtual ~MeshListenerT() = default;
+    // Called by collapse for each removed dedge: sym(d), then x and sym(x), then y and sym(y).
+    virtual void edgeRemoved(DedgeT) {}
+    // Never called by the mesh core; kept for listeners that log more.
+    virtual void edgeRemovedVerbose(DedgeT) {}
+};
+
+// The directed-edge triangle mesh. Built by MeshBuilderT (mesh_builder.h) or readObj
+// (obj_reader.h); then, in the simplifier's order: removeUnusedVertices, indexVertices,
+// buildFaces, boundingBox, saveGeometry.
+class MeshT : public MeshCoreT<VertexT, EdgeT, FaceT>
+{
+public:
+    // Vertices by `index`, filled by indexVertices.
+    std::vector<VertexT*> byIndex;
+    // Edge weights forced to 1 (set by the caller).
+    bool unitWeights = false;
+    // Set by saveGeometry: edge weights are computed from saved positions.
+    bool useSaved = false;
+    // Set by the caller after boundingBox (the simplifier stores the box diagonal's length).
+    float diagonal = 0.0f;
+    // Corners filled by boundingBox().
+    Vec3T bboxMin;
+    Vec3T bboxMax;
+
+    MeshT() = default;
+    ~MeshT() override = default;
+
+    // Numbers the vertices 0, 1, ... in vertex-list order into `index` and rebuilds byIndex.
+    void indexVertices();
+
+    // Creates a FaceT for every face cycle: walks the edge list in order, side 0 then side 1, and
+    // takes each dedge that is the lowest of its next cycle (cycles longer than 10 are skipped);
+    // sets faceOf of the cycle's three dedges and the face's dedge, and computes normal and area.
+    void buildFaces();
+
+    // Copies pos to savedPos for every vertex, computes every face's savedNormal and sets
+    // useSaved.
+    void saveGeometry();
+
+    // Fills bboxMin and bboxMax (see MeshCoreT::boundingBox).
+    void boundingBox();
+    using MeshCoreT::boundingBox;
+
+    // recomputeEdgeWeight(edge, unitWeights, useSaved) for every edge in edge-list order.
+    void recomputeEdgeWeights(bool unitWeightsFlag);
+
+    // Removes org(d) by merging it into dest(d), keeping face records current: F1 = faceOf(d) and
+    // F2 = faceOf(sym(d)) leave the face list, the surviving wing dedges take over the faces
+    // across, and the faces around the removed vertex get new normals, areas and saved normals.
+    // Reports every removed dedge except d to `listener` (may be null). d must be non-null and its
+    // edge collapsible (link condition). Throws ExceptionT "bad collapse" when d's edge has no
+    // face on either side and dest(d)'s dedge was sym(d) (the mesh is then partly changed).
+    virtual void collapse(DedgeT d, MeshListenerT* listener);
+
+    // Re-inserts vertex v (position already set; from newVertex or a vertex unlinked earlier) next
+    // to t = org(p) (or dest(r) when p is null), undoing a collapse that left p = t -> L and
+    // r = R -> t; creates the faces of the new vertex (appended to the face list) and updates the
+    // geometry of the faces around v. Returns the dedge v -> t, or null (and changes nothing) when
+    // p and r are both null.
+    virtual DedgeT split(DedgeT p, DedgeT r, VertexT* v);
+
+    // The directed-edge layer of collapse: vertices, edges and next links only; faceOf links and
+    // face records are left alone. Same preconditions, listener calls and exception as collapse.
+    void collapseTopology(DedgeT d, MeshListenerT* listener);
+
+    // The directed-edge layer of split: vertices, edges and next links only. Returns v -> t, or
+    // null when p and r are both null.
+    DedgeT splitTopology(DedgeT p, DedgeT r, VertexT* v);
+};

@@ -1,0 +1,138 @@
+// Construction of a MeshT: vertices, triangles checked before linking, polygons split into fans,
+// curve points kept by curve number, and finish, which fixes the vertex dedges and turns the
+// curve points into dedge lists.
+#include "mesh/mesh_builder.h"
+
+#include "mesh/diagnostics.h"
+#include "mesh/obj_tokens.h"
+
+#include <array>
+#include <string>
+
+namespace
+{
+
+std::string lineSuffix(size_t lineNumber)
+{
+    return lineNumber == 0 ? std::string() : " at line " + std::to_string(lineNumber);
+}
+
+} // namespace
+
+MeshBuilderT::MeshBuilderT(MeshT& mesh)
+    : mesh_(mesh)
+    , lookup_(mesh)
+{
+}
+
+size_t MeshBuilderT::addVertex(float x, float y, float z)
+{
+    VertexT* v = mesh_.newVertex();
+    v->pos = {x, y, z};
+    mesh_.vertices().pushBack(v);
+    return lookup_.addVertex(v);
+}
+
+bool MeshBuilderT::addTriangle(size_t i0, size_t i1, size_t i2, size_t lineNumber)
+{
+    std::array<size_t, 2> clash{};
+    TriangleProblemT problem = lookup_.checkTriangle(i0, i1, i2, &clash);
+    if (problem == TriangleProblemT::kNone)
+    {
+        lookup_.linkTriangle(i0, i1, i2);
+        return true;
+    }
+    std::string text = "skipped triangle " + std::to_string(i0 + 1) + " " + std::to_string(i1 + 1) +
+                       " " + std::to_string(i2 + 1) + lineSuffix(lineNumber) + ": ";
+    if (problem == TriangleProblemT::kDirectedEdgeInFace)
+    {
+        text += "directed edge " + std::to_string(clash[0] + 1) + " " +
+                std::to_string(clash[1] + 1) + " already in a face";
+    }
+    else
+    {
+        text += triangleProblemText(problem);
+    }
+    meshDiagnostic(text);
+    return false;
+}
+
+size_t MeshBuilderT::addPolygon(std::span<const size_t> corners, size_t lineNumber)
+{
+    size_t linked = 0;
+    forEachFanTriangle(corners.data(), corners.size(),
+                       [&](size_t a, size_t b, size_t c)
+                       { linked += addTriangle(a, b, c, lineNumber) ? 1 : 0; });
+    return linked;
+}
+
+size_t MeshBuilderT::addObjFace(std::span<const int64_t> references, size_t lineNumber)
+{
+    resolved_.clear();
+    for (int64_t reference : references)
+    {
+        size_t index = 0;
+        if (!resolveObjIndex(reference, lookup_.vertexCount(), index))
+        {
+            meshDiagnostic("skipped face" + lineSuffix(lineNumber) + ": vertex index " +
+                           std::to_string(reference) + " out of range");
+            return 0;
+        }
+        resolved_.push_back(index);
+    }
+    return addPolygon(resolved_, lineNumber);
+}
+
+void MeshBuilderT::addCurvePoint(int64_t c, int64_t i)
+{
+    if (c < 0 || i < 0 || uint64_t(i) >= lookup_.vertexCount())
+    {
+        return;
+    }
+    curves_[c].push_back(size_t(i));
+}
+
+void MeshBuilderT::finish()
+{
+    CurveListT curves;
+    finish(curves);
+}
+
+void MeshBuilderT::finish(CurveListT& curves)
+{
+    mesh_.fixVertexDedges();
+    for (auto& [number, points] : curves_)
+    {
+        CurveT curve;
+        size_t curveIndex = curves.size();
+        for (size_t j = 0; j + 1 < points.size(); ++j)
+        {
+            VertexT* u = lookup_.vertex(points[j]);
+            VertexT* w = lookup_.vertex(points[j + 1]);
+            DedgeT found;
+            forEachLeaving(u->dedge,
+                           [&](DedgeT d)
+                           {
+                               if (!found && d.dest() == w)
+                               {
+                                   found = d;
+                               }
+                           });
+            if (!found)
+            {
+                throw ExceptionT("could not find a directed edge on a curve");
+            }
+            EdgeT* e = found.edge();
+            if (!e->curves)
+            {
+                e->curves = std::make_unique<std::set<CurveEntryT>>();
+            }
+            e->curves->insert({curveIndex, curve.size()});
+            curve.push_back(found);
+        }
+        if (!curve.empty())
+        {
+            curves.push_back(std::move(curve));
+        }
+    }
+}

@@ -1,0 +1,180 @@
+// Line and token reading shared by the OBJ readers, and the conversions of their numbers. The
+// readers work on the whole file in memory and parse it in place.
+#include "mesh/obj_tokens.h"
+
+#include <cfloat>
+#include <charconv>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <limits>
+
+bool readTextFile(const std::string& path, std::string& text)
+{
+    text.clear();
+    std::FILE* file = std::fopen(path.c_str(), "rb");
+    if (file == nullptr)
+    {
+        return false;
+    }
+    if (std::fseek(file, 0, SEEK_END) == 0)
+    {
+        long size = std::ftell(file);
+        if (size > 0)
+        {
+            text.reserve(size_t(size));
+        }
+        std::rewind(file);
+    }
+    char buffer[65536];
+    size_t got;
+    while ((got = std::fread(buffer, 1, sizeof buffer, file)) > 0)
+    {
+        text.append(buffer, got);
+    }
+    bool ok = std::ferror(file) == 0;
+    std::fclose(file);
+    if (!ok)
+    {
+        text.clear();
+    }
+    return ok;
+}
+
+bool ObjLineReaderT::next(std::string_view& line)
+{
+    if (pos_ >= text_.size())
+    {
+        return false;
+    }
+    const char* start = text_.data() + pos_;
+    size_t rest = text_.size() - pos_;
+    const void* end = std::memchr(start, '\n', rest);
+    size_t length = end == nullptr ? rest : size_t(static_cast<const char*>(end) - start);
+    line = std::string_view(start, length);
+    pos_ += length + 1;
+    ++lineNumber_;
+    return true;
+}
+
+ObjLineStatusT splitObjLine(std::string_view line, std::vector<std::string_view>& tokens)
+{
+    tokens.clear();
+    size_t i = 0;
+    size_t n = line.size();
+    while (true)
+    {
+        while (i < n && (line[i] == ' ' || line[i] == '\t' || line[i] == '\r'))
+        {
+            ++i;
+        }
+        if (i == n)
+        {
+            return ObjLineStatusT::kOk;
+        }
+        size_t start = i;
+        while (i < n && line[i] != ' ' && line[i] != '\t' && line[i] != '\r')
+        {
+            ++i;
+        }
+        if (i - start > kMaxObjTokenLength)
+        {
+            return ObjLineStatusT::kOverlong;
+        }
+        tokens.push_back(line.substr(start, i - start));
+    }
+}
+
+int64_t parseObjInteger(std::string_view token)
+{
+    size_t i = 0;
+    bool negative = false;
+    if (i < token.size() && (token[i] == '+' || token[i] == '-'))
+    {
+        negative = token[i] == '-';
+        ++i;
+    }
+    // Accumulate the magnitude negatively so that INT64_MIN is reachable; saturate on overflow.
+    constexpr int64_t kMin = std::numeric_limits<int64_t>::min();
+    int64_t value = 0;
+    bool saturated = false;
+    for (; i < token.size() && token[i] >= '0' && token[i] <= '9'; ++i)
+    {
+        int digit = token[i] - '0';
+        if (saturated || value < (kMin + digit) / 10)
+        {
+            saturated = true;
+            continue;
+        }
+        value = value * 10 - digit;
+    }
+    if (saturated)
+    {
+        return negative ? kMin : std::numeric_limits<int64_t>::max();
+    }
+    if (negative)
+    {
+        return value;
+    }
+    return value == kMin ? std::numeric_limits<int64_t>::max() : -value;
+}
+
+bool parseObjCoordinate(std::string_view token, float& value)
+{
+    const char* first = token.data();
+    const char* last = first + token.size();
+    // The text-to-double conversion accepts a leading '+', from_chars does not.
+    if (first != last && *first == '+' && last - first > 1 && first[1] != '-' && first[1] != '+')
+    {
+        ++first;
+    }
+    double d = 0.0;
+    auto result = std::from_chars(first, last, d);
+    if (result.ec == std::errc::invalid_argument)
+    {
+        value = 0.0f;
+        return true;
+    }
+    if (result.ec == std::errc::result_out_of_range)
+    {
+        // Beyond double: decide between overflow and underflow with the wider type.
+        long double wide = 0.0L;
+        auto wideResult = std::from_chars(first, last, wide);
+        if (wideResult.ec != std::errc())
+        {
+            return false;
+        }
+        d = double(wide);
+    }
+    if (!std::isfinite(d) || std::fabs(d) > double(FLT_MAX))
+    {
+        return false;
+    }
+    value = float(d);
+    return true;
+}
+
+bool resolveObjIndex(int64_t reference, size_t vertexCount, size_t& index)
+{
+    if (reference > 0)
+    {
+        if (uint64_t(reference) > vertexCount)
+        {
+            return false;
+        }
+        index = size_t(reference - 1);
+        return true;
+    }
+    if (reference < 0)
+    {
+        // -reference without overflow for the most negative value.
+        uint64_t back = uint64_t(-(reference + 1)) + 1;
+        if (back > vertexCount)
+        {
+            return false;
+        }
+        index = size_t(vertexCount - back);
+        return true;
+    }
+    return false;
+}

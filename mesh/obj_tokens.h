@@ -1,0 +1,68 @@
+#pragma once
+
+// Line and token reading shared by every OBJ reader of the toolkit (the simplifier's readObj and
+// the transform's polygon reader), so that they agree on what a file holds. A line is read up to
+// its own line end and never past it; tokens are separated by blanks, tabs and carriage returns;
+// a token longer than kMaxObjTokenLength makes its line malformed; the last line counts even
+// without a line end.
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+// Longest token a reader accepts; a longer token makes the whole line malformed.
+constexpr size_t kMaxObjTokenLength = 256;
+
+// Reads the whole file at `path` into `text`. Returns false (text empty) when it cannot be read.
+bool readTextFile(const std::string& path, std::string& text);
+
+// Splits a text into lines at '\n'. A final line without a line end is returned like any other;
+// a text ending in '\n' has no extra empty line after it.
+class ObjLineReaderT
+{
+public:
+    explicit ObjLineReaderT(std::string_view text)
+        : text_(text)
+    {
+    }
+
+    // The next line, without its '\n'. Returns false at the end of the text.
+    bool next(std::string_view& line);
+    // 1-based number of the line last returned (0 before the first).
+    size_t lineNumber() const { return lineNumber_; }
+
+private:
+    std::string_view text_;
+    size_t pos_ = 0;
+    size_t lineNumber_ = 0;
+};
+
+// The tokens of one line.
+enum class ObjLineStatusT
+{
+    kOk,       // every token fits
+    kOverlong, // a token is longer than kMaxObjTokenLength: the line is malformed
+};
+
+// Splits `line` into `tokens` (cleared first) at blanks, tabs and carriage returns. On kOverlong
+// the tokens before the long one are kept, so that a reader can still see the line's kind.
+ObjLineStatusT splitObjLine(std::string_view line, std::vector<std::string_view>& tokens);
+
+// Integer value of a token as the C library's text-to-int conversion reads it (optional sign,
+// decimal digits, stop at the first other character, 0 when no digit): "7/3/1" gives 7, "-2"
+// gives -2, "x" gives 0. Parsed into 64 bits and saturated at the int64 limits, so huge values
+// never overflow.
+int64_t parseObjInteger(std::string_view token);
+
+// Floating value of a token as the C library's text-to-double conversion reads it (longest
+// leading number, 0 when none; "1e-3" gives 0.001, "2x" gives 2), narrowed to float. Returns
+// false when the value is not finite or lies beyond the float range (such as "nan", "inf",
+// "1e39"): the line holding it is malformed.
+bool parseObjCoordinate(std::string_view token, float& value);
+
+// Resolves a 1-based OBJ vertex reference against `vertexCount` vertices read so far: positive
+// values count from the first vertex, negative ones back from the last (-1 is the last). Returns
+// false for 0 and for references outside the vertices read; else sets `index` (0-based).
+bool resolveObjIndex(int64_t reference, size_t vertexCount, size_t& index);

@@ -1,0 +1,38 @@
+# The desktop part of loom: OpenGL drawing, X11/GLX viewer windows on their own threads, the GTK
+# dialog and console window, and the scripted GUI mode that the GUI tests drive under Xvfb.
+# Included from loom/CMakeLists.txt; builds only when GTK 3, X11, OpenGL and GLU are found.
+
+find_package(PkgConfig QUIET)
+if(PkgConfig_FOUND)
+    pkg_check_modules(LOOM_GTK3 IMPORTED_TARGET gtk+-3.0)
+endif()
+find_package(X11)
+find_package(Threads REQUIRED)
+set(OpenGL_GL_PREFERENCE GLVND)
+find_package(OpenGL COMPONENTS OpenGL GLX)
+
+if(NOT (LOOM_GTK3_FOUND AND X11_FOUND AND OpenGL_OpenGL_FOUND AND OpenGL_GLX_FOUND
+        AND OPENGL_GLU_FOUND))
+    message(STATUS "loom: GTK 3, X11, OpenGL or GLU missing; building loom without its desktop")
+    return()
+endif()
+
+# Camera, frame stepping and picture layout: no window system, tested without a display.
+add_library(loom_view STATIC
+    bmp_capture.cpp
+    view_camera.cpp
+    view_frames.cpp
+)
+target_include_directories(loom_view PUBLIC ${PROJECT_SOURCE_DIR})
+
+add_library(loom_gui STATIC
+    gl_area.cpp
+    viewer_window.cpp
+)
+target_link_libraries(loom_gui PUBLIC loom_view loom_core OpenGL::GL OpenGL::GLX OpenGL::GLU
+                      X11::X11 PkgConfig::LOOM_GTK3 Threads::Threads)
+
+meshwork_add_tests(loom_gui_tests
+    SOURCES bmp_capture_test.cpp view_camera_test.cpp view_frames_test.cpp
+    LIBS loom_view Threads::Threads
+)

@@ -1,0 +1,675 @@
+// Viewer windows on their own threads: each thread opens its own Xlib connection, creates a
+// window with a GLX visual and context, and runs the message loop that hands events to its
+// drawing area. Contexts are created under one process-wide mutex because the software renderer
+// is not safe creating two at once. Other threads reach a viewer only through client messages
+// on its connection.
+
+#include "loom/viewer_window.h"
+
+#include "loom/console.h"
+
+#include <GL/glx.h>
+#include <X11/XKBlib.h>
+#include <X11/Xlib.h>
+#include <X11/Xutil.h>
+#include <X11/keysym.h>
+
+#include <chrono>
+#include <map>
+
+namespace loom
+{
+
+namespace
+{
+
+// Kinds of the client messages that other threads send to a viewer loop.
+enum WakeKindT : long
+{
+    kWakePaint = 1,
+    kWakeClose = 2,
+    kWakeSync = 3,
+};
+
+std::mutex& glxMutex()
+{
+    static std::mutex mutex;
+    return mutex;
+}
+
+// The viewer connections, so that the error handler tells them from the toolkit's own.
+std::mutex& registryMutex()
+{
+    static std::mutex mutex;
+    return mutex;
+}
+
+// Errors reported per viewer connection.
+std::map<Display*, int>& viewerDisplays()
+{
+    static std::map<Display*, int> displays;
+    return displays;
+}
+
+std::atomic<int> xErrors{0};
+XErrorHandler previousHandler = nullptr;
+
+int viewerErrorHandler(Display* display, XErrorEvent* error)
+{
+    {
+        std::lock_guard lock(registryMutex());
+        auto found = viewerDisplays().find(display);
+        if (found == viewerDisplays().end())
+        {
+            return previousHandler ? previousHandler(display, error) : 0;
+        }
+        ++found->second;
+    }
+    ++xErrors;
+    // Only the codes: asking Xlib for the error text here could lock the display again.
+    ConsoleT() << "X error " << int(error->error_code) << " (request " << int(error->request_code)
+               << ") on a viewer window";
+    return 0;
+}
+
+void registerDisplay(Display* display, bool add)
+{
+    std::lock_guard lock(registryMutex());
+    if (add)
+    {
+        viewerDisplays()[display] = 0;
+    }
+    else
+    {
+        viewerDisplays().erase(display);
+    }
+}
+
+int mapKey(KeySym sym)
+{
+    if (sym >= XK_a && sym <= XK_z)
+    {
+        return int('A' + (sym - XK_a));
+    }
+    if ((sym >= XK_A && sym <= XK_Z) || (sym >= XK_0 && sym <= XK_9))
+    {
+        return int(sym);
+    }
+    switch (sym)
+    {
+    case XK_space:
+        return kKeySpace;
+    case XK_Left:
+        return kKeyLeft;
+    case XK_Right:
+        return kKeyRight;
+    case XK_Up:
+        return kKeyUp;
+    case XK_Down:
+        return kKeyDown;
+    case XK_Page_Up:
+        return kKeyPageUp;
+    case XK_Page_Down:
+        return kKeyPageDown;
+    case XK_Escape:
+        return kKeyEscape;
+    case XK_Control_L:
+    case XK_Control_R:
+        return kKeyControl;
+    case XK_F1:
+        return kKeyF1;
+    case XK_F9:
+        return kKeyF9;
+    default:
+        return kKeyOther;
+    }
+}
+
+int errorsOn(Display* display)
+{
+    std::lock_guard lock(registryMutex());
+    auto found = viewerDisplays().find(display);
+    return found == viewerDisplays().end() ? 0 : found->second;
+}
+
+} // namespace
+
+bool initViewerThreads()
+{
+    return XInitThreads() != 0;
+}
+
+void installViewerErrorHandler()
+{
+    XErrorHandler previous = XSetErrorHandler(viewerErrorHandler);
+    if (previous != viewerErrorHandler)
+    {
+        previousHandler = previous;
+    }
+}
+
+int viewerXErrorCount()
+{
+    return xErrors.load();
+}
+
+std::string windowClassName(unsigned long long id)
+{
+    static const char digits[] = "0123456789ABCDEFG";
+    std::string name(8, '0');
+    for (int i = 0; i < 8; ++i)
+    {
+        name[i] = digits[id & 0xf];
+        id >>= 4;
+    }
+    return name + ".qz.gfxwindowclass";
+}
+
+struct ViewerWindowT::XStateT
+{
+    Display* display = nullptr;
+    Window window = 0;
+    Colormap colormap = 0;
+    GLXContext context = nullptr;
+    XVisualInfo* visual = nullptr;
+    Atom wmDelete = 0;
+    Atom wake = 0;
+    long long pendingSync = 0;
+};
+
+ViewerWindowT::ViewerWindowT(GlAreaT& area)
+    : area_(area)
+{
+    className_ = windowClassName(reinterpret_cast<uintptr_t>(this));
+}
+
+ViewerWindowT::~ViewerWindowT()
+{
+    if (thread_.joinable())
+    {
+        destroyWindow();
+    }
+}
+
+bool ViewerWindowT::createWindow(const std::string& title, int width, int height, int x, int y)
+{
+    title_ = title;
+    width_ = width;
+    height_ = height;
+    x_ = x;
+    y_ = y;
+    {
+        std::lock_guard lock(area_.mutex());
+        area_.attach(this);
+    }
+    try
+    {
+        thread_ = std::thread([this] { threadMain(); });
+    }
+    catch (...)
+    {
+        consoleLine("could not create thread ");
+        std::lock_guard lock(area_.mutex());
+        area_.attach(nullptr);
+        ended_ = true;
+        return false;
+    }
+    return true;
+}
+
+void ViewerWindowT::threadMain()
+{
+    loopThread_ = std::this_thread::get_id();
+    if (setUp())
+    {
+        started_ = true;
+        stateChanged_.notify_all();
+        runLoop();
+    }
+    tearDown();
+    {
+        std::lock_guard lock(area_.mutex());
+        area_.attach(nullptr);
+    }
+    {
+        std::lock_guard lock(stateMutex_);
+        ended_ = true;
+    }
+    stateChanged_.notify_all();
+}
+
+bool ViewerWindowT::setUp()
+{
+    x_state_ = std::make_unique<XStateT>();
+    XStateT& xs = *x_state_;
+    xs.display = XOpenDisplay(nullptr);
+    if (!xs.display)
+    {
+        consoleLine("Unable to get a DC.");
+        consoleLine("Unable to init a context.");
+        return false;
+    }
+    registerDisplay(xs.display, true);
+    int screen = DefaultScreen(xs.display);
+    int attributes[] = {
+        GLX_RGBA, GLX_DOUBLEBUFFER, GLX_RED_SIZE, 8,   GLX_GREEN_SIZE, 8, GLX_BLUE_SIZE,
+        8,        GLX_DEPTH_SIZE,   24,           None};
+    xs.visual = glXChooseVisual(xs.display, screen, attributes);
+    if (!xs.visual)
+    {
+        consoleLine("ChoosePixelFormat failed");
+        consoleLine("setup pixel format failed");
+        consoleLine("Unable to init a context.");
+        return false;
+    }
+    if (xs.visual->c_class != TrueColor && xs.visual->c_class != DirectColor)
+    {
+        consoleLine("need palette");
+    }
+    Window root = RootWindow(xs.display, screen);
+    xs.colormap = XCreateColormap(xs.display, root, xs.visual->visual, AllocNone);
+    XSetWindowAttributes wa{};
+    wa.colormap = xs.colormap;
+    wa.background_pixmap = None;
+    wa.border_pixel = 0;
+    wa.event_mask = ExposureMask | StructureNotifyMask | KeyPressMask | KeyReleaseMask |
+                    ButtonPressMask | ButtonReleaseMask | PointerMotionMask;
+    xs.window = XCreateWindow(xs.display, root, x_, y_, unsigned(width_), unsigned(height_), 0,
+                              xs.visual->depth, InputOutput, xs.visual->visual,
+                              CWColormap | CWBorderPixel | CWBackPixmap | CWEventMask, &wa);
+    XSync(xs.display, False);
+    if (!xs.window || errorsOn(xs.display) > 0)
+    {
+        consoleLine("SetPixelFormat failed");
+        consoleLine("setup pixel format failed");
+        consoleLine("Unable to init a context.");
+        return false;
+    }
+    xWindow_ = xs.window;
+
+    XSizeHints hints{};
+    hints.flags = USPosition | USSize;
+    hints.x = x_;
+    hints.y = y_;
+    hints.width = width_;
+    hints.height = height_;
+    XSetWMNormalHints(xs.display, xs.window, &hints);
+    XClassHint classHint;
+    std::string instance = "loom";
+    classHint.res_name = instance.data();
+    classHint.res_class = className_.data();
+    XSetClassHint(xs.display, xs.window, &classHint);
+    XStoreName(xs.display, xs.window, title_.c_str());
+    {
+        std::lock_guard lock(stateMutex_);
+        shownTitle_ = title_;
+    }
+    xs.wmDelete = XInternAtom(xs.display, "WM_DELETE_WINDOW", False);
+    xs.wake = XInternAtom(xs.display, "LOOM_VIEWER_WAKE", False);
+    XSetWMProtocols(xs.display, xs.window, &xs.wmDelete, 1);
+    {
+        // From here other threads may send client messages to the window.
+        std::lock_guard lock(stateMutex_);
+        connectionOpen_ = true;
+    }
+    // A held key then sends one release at the end instead of a release per repeat.
+    XkbSetDetectableAutoRepeat(xs.display, True, nullptr);
+
+    {
+        std::lock_guard lock(glxMutex());
+        xs.context = glXCreateContext(xs.display, xs.visual, nullptr, True);
+        if (!xs.context)
+        {
+            consoleLine("wglCreateContext failed");
+            consoleLine("Unable to init a context.");
+            return false;
+        }
+        if (!glXMakeCurrent(xs.display, xs.window, xs.context))
+        {
+            consoleLine("wglMakeCurrent failed first during initialization");
+            consoleLine("Unable to init a context.");
+            return false;
+        }
+    }
+    XMapWindow(xs.display, xs.window);
+    XFlush(xs.display);
+    {
+        std::lock_guard lock(area_.mutex());
+        area_.initView();
+        area_.onSize(width_, height_);
+    }
+    paintPending_ = true;
+    return true;
+}
+
+void ViewerWindowT::tearDown()
+{
+    if (!x_state_)
+    {
+        return;
+    }
+    XStateT& xs = *x_state_;
+    {
+        std::lock_guard lock(stateMutex_);
+        connectionOpen_ = false;
+    }
+    {
+        std::lock_guard lock(area_.mutex());
+        area_.glReleased();
+    }
+    if (xs.context)
+    {
+        std::lock_guard lock(glxMutex());
+        if (!glXMakeCurrent(xs.display, None, nullptr))
+        {
+            consoleLine("wglMakeCurrent failed");
+        }
+        glXDestroyContext(xs.display, xs.context);
+        xs.context = nullptr;
+    }
+    if (xs.window)
+    {
+        consoleLine("destroying window with parent 0");
+        XUngrabPointer(xs.display, CurrentTime);
+        XDestroyWindow(xs.display, xs.window);
+        XSync(xs.display, False);
+        xs.window = 0;
+        xWindow_ = 0;
+        consoleLine("window destroyed");
+    }
+    if (xs.colormap)
+    {
+        XFreeColormap(xs.display, xs.colormap);
+    }
+    if (xs.visual)
+    {
+        XFree(xs.visual);
+    }
+    if (xs.display)
+    {
+        XSync(xs.display, False);
+        registerDisplay(xs.display, false);
+        XCloseDisplay(xs.display);
+    }
+    x_state_.reset();
+}
+
+void ViewerWindowT::runLoop()
+{
+    XStateT& xs = *x_state_;
+    XEvent event;
+    while (!quit_)
+    {
+        if (!animate_ && !paintPending_)
+        {
+            XNextEvent(xs.display, &event);
+            dispatch(&event);
+            continue;
+        }
+        while (!quit_ && XPending(xs.display) > 0)
+        {
+            XNextEvent(xs.display, &event);
+            dispatch(&event);
+        }
+        if (quit_)
+        {
+            break;
+        }
+        paintPending_ = false;
+        bool painted;
+        {
+            std::lock_guard lock(area_.mutex());
+            painted = area_.onPaint();
+        }
+        if (!painted)
+        {
+            // Another viewer is painting: try again shortly, so a still window never stays stale.
+            paintPending_ = true;
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            continue;
+        }
+        ++paints_;
+        if (xs.pendingSync > 0)
+        {
+            {
+                std::lock_guard lock(stateMutex_);
+                syncDone_ = std::max(syncDone_, xs.pendingSync);
+            }
+            xs.pendingSync = 0;
+            stateChanged_.notify_all();
+        }
+    }
+}
+
+void ViewerWindowT::dispatch(void* raw)
+{
+    XEvent& event = *static_cast<XEvent*>(raw);
+    XStateT& xs = *x_state_;
+    switch (event.type)
+    {
+    case Expose:
+        if (event.xexpose.count == 0)
+        {
+            paintPending_ = true;
+        }
+        break;
+    case ConfigureNotify:
+    {
+        std::lock_guard lock(area_.mutex());
+        area_.onSize(event.xconfigure.width, event.xconfigure.height);
+        paintPending_ = true;
+        break;
+    }
+    case MotionNotify:
+    {
+        // Only the latest position of a burst of motion matters.
+        while (XCheckTypedWindowEvent(xs.display, xs.window, MotionNotify, &event))
+        {
+        }
+        unsigned state = event.xmotion.state;
+        std::lock_guard lock(area_.mutex());
+        area_.onMouseMove(state & Button1Mask, state & Button2Mask, state & Button3Mask,
+                          event.xmotion.x, event.xmotion.y);
+        break;
+    }
+    case ButtonPress:
+    case ButtonRelease:
+    {
+        unsigned button = event.xbutton.button;
+        if (button < 1 || button > 3)
+        {
+            break; // wheel and extra buttons are not bound
+        }
+        std::lock_guard lock(area_.mutex());
+        if (event.type == ButtonPress)
+        {
+            area_.onButtonDown(int(button), event.xbutton.x, event.xbutton.y);
+        }
+        else
+        {
+            area_.onButtonUp(int(button), event.xbutton.x, event.xbutton.y);
+        }
+        break;
+    }
+    case KeyPress:
+    case KeyRelease:
+    {
+        int key = mapKey(XLookupKeysym(&event.xkey, 0));
+        std::lock_guard lock(area_.mutex());
+        if (event.type == KeyPress)
+        {
+            area_.onKeyDown(key);
+        }
+        else
+        {
+            area_.onKeyUp(key);
+        }
+        break;
+    }
+    case ClientMessage:
+        if (event.xclient.format != 32)
+        {
+            break;
+        }
+        if (Atom(event.xclient.data.l[0]) == xs.wmDelete)
+        {
+            // The close request: the loop ends and the window is destroyed after it.
+            quit_ = true;
+        }
+        else if (event.xclient.message_type == xs.wake)
+        {
+            switch (event.xclient.data.l[0])
+            {
+            case kWakePaint:
+                paintPending_ = true;
+                break;
+            case kWakeClose:
+                quit_ = true;
+                break;
+            case kWakeSync:
+                xs.pendingSync = std::max(xs.pendingSync, (long long)event.xclient.data.l[1]);
+                paintPending_ = true;
+                break;
+            default:
+                break;
+            }
+        }
+        break;
+    default:
+        break;
+    }
+}
+
+void ViewerWindowT::sendClientMessage(long kind, long value)
+{
+    std::lock_guard lock(stateMutex_);
+    if (!connectionOpen_ || !x_state_)
+    {
+        return;
+    }
+    XStateT& xs = *x_state_;
+    XEvent event{};
+    event.xclient.type = ClientMessage;
+    event.xclient.window = xs.window;
+    event.xclient.message_type = xs.wake;
+    event.xclient.format = 32;
+    event.xclient.data.l[0] = kind;
+    event.xclient.data.l[1] = value;
+    XSendEvent(xs.display, xs.window, False, NoEventMask, &event);
+    XFlush(xs.display);
+}
+
+void ViewerWindowT::invalidate()
+{
+    paintPending_ = true;
+    if (loopThread_.load() != std::this_thread::get_id())
+    {
+        sendClientMessage(kWakePaint, 0);
+    }
+}
+
+bool ViewerWindowT::destroyWindow()
+{
+    if (!thread_.joinable())
+    {
+        return true;
+    }
+    quit_ = true;
+    sendClientMessage(kWakeClose, 0);
+    bool endedInTime;
+    {
+        std::unique_lock lock(stateMutex_);
+        endedInTime = stateChanged_.wait_for(lock, std::chrono::milliseconds(10000),
+                                             [this] { return ended_.load(); });
+    }
+    if (!endedInTime)
+    {
+        // Killing the thread could leave Xlib, GL or a mutex locked for good.
+        consoleLine("viewer thread did not end within 10 s; left to finish");
+        thread_.detach();
+        return false;
+    }
+    thread_.join();
+    return true;
+}
+
+bool ViewerWindowT::waitUntilRunning(double seconds)
+{
+    std::unique_lock lock(stateMutex_);
+    return stateChanged_.wait_for(lock, std::chrono::duration<double>(seconds),
+                                  [this] { return started_.load() || ended_.load(); }) &&
+           !ended_.load();
+}
+
+bool ViewerWindowT::sync(double seconds)
+{
+    long long token;
+    {
+        std::lock_guard lock(stateMutex_);
+        token = ++syncSent_;
+    }
+    sendClientMessage(kWakeSync, long(token));
+    std::unique_lock lock(stateMutex_);
+    return stateChanged_.wait_for(lock, std::chrono::duration<double>(seconds),
+                                  [&] { return syncDone_ >= token || ended_.load(); }) &&
+           !ended_.load();
+}
+
+std::string ViewerWindowT::title() const
+{
+    std::lock_guard lock(stateMutex_);
+    return shownTitle_;
+}
+
+void ViewerWindowT::setTitle(const std::string& title)
+{
+    {
+        std::lock_guard lock(stateMutex_);
+        if (title == shownTitle_)
+        {
+            return;
+        }
+        shownTitle_ = title;
+    }
+    XStoreName(x_state_->display, x_state_->window, title.c_str());
+}
+
+void ViewerWindowT::captureMouse()
+{
+    XGrabPointer(x_state_->display, x_state_->window, False,
+                 ButtonPressMask | ButtonReleaseMask | PointerMotionMask, GrabModeAsync,
+                 GrabModeAsync, None, None, CurrentTime);
+}
+
+void ViewerWindowT::releaseMouse()
+{
+    XUngrabPointer(x_state_->display, CurrentTime);
+}
+
+void ViewerWindowT::placeWindow(int x, int y, int width, int height)
+{
+    if (width > 0 && height > 0)
+    {
+        XMoveResizeWindow(x_state_->display, x_state_->window, x, y, unsigned(width),
+                          unsigned(height));
+    }
+}
+
+void ViewerWindowT::windowPosition(int& x, int& y)
+{
+    Window child;
+    XStateT& xs = *x_state_;
+    if (!XTranslateCoordinates(xs.display, xs.window, DefaultRootWindow(xs.display), 0, 0, &x, &y,
+                               &child))
+    {
+        x = x_;
+        y = y_;
+    }
+}
+
+void ViewerWindowT::swapBuffers()
+{
+    glXSwapBuffers(x_state_->display, x_state_->window);
+}
+
+} // namespace loom

@@ -1,0 +1,365 @@
+// Detail coding at a collapse: the ring normal with its tables, the local frame, the prediction
+// from the edges' unfolding coefficients, and the encoding and decoding of one detail. Encoder
+// and decoder evaluate the same numbers in the same order, so a decoded position equals the
+// encoded one up to float rounding.
+#include "pm/detail_coding.h"
+
+#include "mesh/geometry.h"
+#include "pm/ring_walk.h"
+
+#include <array>
+#include <cmath>
+#include <numbers>
+#include <unordered_map>
+#include <vector>
+
+namespace
+{
+
+// Ring walks here run on vertices of degree far below this; it only bounds damaged rings.
+constexpr size_t kWalkCap = size_t(1) << 32;
+
+float interiorCos(int k, int j)
+{
+    return float(std::cos(2.0 * std::numbers::pi * j / k));
+}
+
+float interiorSin(int k, int j)
+{
+    return float(std::sin(2.0 * std::numbers::pi * j / k));
+}
+
+float boundaryWeight(int k, int j)
+{
+    if (k == 2)
+    {
+        return 0.5f;
+    }
+    if (k == 3)
+    {
+        return j == 1 ? -1.0f : 0.5f;
+    }
+    const float theta = float(std::numbers::pi / (k - 1));
+    if (j == 0 || j == k - 1)
+    {
+        return float(std::sin(double(theta)));
+    }
+    return float(std::sin(j * double(theta)) * (2.0 * std::cos(double(theta)) - 2.0));
+}
+
+// The process-wide tables of ring weights, one row per ring size up to kRingTableSize.
+struct RingTablesT
+{
+    std::array<std::vector<float>, kRingTableSize + 1> cosRow;
+    std::array<std::vector<float>, kRingTableSize + 1> sinRow;
+    std::array<std::vector<float>, kRingTableSize + 1> boundaryRow;
+
+    RingTablesT()
+    {
+        for (int k = 1; k <= kRingTableSize; ++k)
+        {
+            for (int j = 0; j < k; ++j)
+            {
+                cosRow[k].push_back(interiorCos(k, j));
+                sinRow[k].push_back(interiorSin(k, j));
+            }
+        }
+        // From k = 2: the weights of a one-dedge fan would divide by zero.
+        for (int k = 2; k <= kRingTableSize; ++k)
+        {
+            for (int j = 0; j < k; ++j)
+            {
+                boundaryRow[k].push_back(boundaryWeight(k, j));
+            }
+        }
+    }
+};
+
+const RingTablesT& ringTables()
+{
+    static const RingTablesT tables;
+    return tables;
+}
+
+// The dedges of v's ring in walking order, in a reused buffer.
+const std::vector<DedgeT>& ringOf(const VertexT* v)
+{
+    thread_local std::vector<DedgeT> ring;
+    ring.clear();
+    forEachLeaving(
+        v->dedge, [&](DedgeT d) { ring.push_back(d); }, kWalkCap);
+    return ring;
+}
+
+bool isInteriorEdge(const EdgeT* e)
+{
+    return e->next[0] && e->next[1];
+}
+
+// The unfolding coefficient of the diamond vertex at `role`: 0 = vert[0], 1 = vert[1], 2 = the
+// third corner of side 0's face, 3 = that of side 1's face.
+float coefficient(const EdgeT* e, int role)
+{
+    switch (role)
+    {
+    case 0:
+        return e->kA;
+    case 1:
+        return e->kB;
+    case 2:
+        return e->kC;
+    default:
+        return e->kD;
+    }
+}
+
+// Accumulated prediction weights per vertex, kept in first-insertion order so that the sum runs
+// in ring walk order and repeats exactly from run to run.
+class WeightMapT
+{
+public:
+    void clear()
+    {
+        entries_.clear();
+        lookup_.clear();
+    }
+
+    void add(const VertexT* x, double w)
+    {
+        if (entries_.size() < kLinearLimit)
+        {
+            for (EntryT& entry : entries_)
+            {
+                if (entry.vertex == x)
+                {
+                    entry.weight += w;
+                    return;
+                }
+            }
+            entries_.push_back({x, w});
+            if (entries_.size() == kLinearLimit)
+            {
+                for (size_t i = 0; i < entries_.size(); ++i)
+                {
+                    lookup_.emplace(entries_[i].vertex, i);
+                }
+            }
+            return;
+        }
+        auto [it, inserted] = lookup_.emplace(x, entries_.size());
+        if (inserted)
+        {
+            entries_.push_back({x, w});
+        }
+        else
+        {
+            entries_[it->second].weight += w;
+        }
+    }
+
+    struct EntryT
+    {
+        const VertexT* vertex;
+        double weight;
+    };
+    const std::vector<EntryT>& entries() const { return entries_; }
+
+private:
+    static constexpr size_t kLinearLimit = 48;
+    std::vector<EntryT> entries_;
+    std::unordered_map<const VertexT*, size_t> lookup_;
+};
+
+Vec3dT unit(const Vec3dT& v)
+{
+    return normalized(v);
+}
+
+} // namespace
+
+Vec3T ringNormal(const VertexT* a)
+{
+    const std::vector<DedgeT>& ring = ringOf(a);
+    const int k = int(ring.size());
+    Vec3dT ta;
+    Vec3dT tb;
+    if (k == 0)
+    {
+        return {};
+    }
+    const RingTablesT& tables = ringTables();
+    if (isInteriorVertex(a))
+    {
+        for (int j = 0; j < k; ++j)
+        {
+            const Vec3dT p(ring[j].dest()->pos);
+            const float c = k <= kRingTableSize ? tables.cosRow[k][j] : interiorCos(k, j);
+            const float s = k <= kRingTableSize ? tables.sinRow[k][j] : interiorSin(k, j);
+            ta += p * double(c);
+            tb += p * double(s);
+        }
+    }
+    else
+    {
+        if (k >= 2)
+        {
+            for (int j = 0; j < k; ++j)
+            {
+                const float b =
+                    k <= kRingTableSize ? tables.boundaryRow[k][j] : boundaryWeight(k, j);
+                tb += Vec3dT(ring[j].dest()->pos) * double(b);
+            }
+        }
+        if (k <= 2)
+        {
+            tb = Vec3dT(a->pos) - tb;
+        }
+        ta = Vec3dT(ring[k - 1].dest()->pos) - Vec3dT(ring[0].dest()->pos);
+    }
+    ta = unit(ta);
+    tb = unit(tb);
+    return cross(tb, ta).toFloat();
+}
+
+LocalFrameT localFrame(DedgeT c)
+{
+    LocalFrameT frame;
+    if (!c)
+    {
+        return frame;
+    }
+    const VertexT* a = c.org();
+    if (ringSize(a, kWalkCap) == 2)
+    {
+        return frame;
+    }
+    DedgeT face = c.hasFace() ? c : c.rotate();
+    if (!face)
+    {
+        return frame;
+    }
+    const Vec3dT u = unit(Vec3dT(face.next().dest()->pos) - Vec3dT(face.dest()->pos));
+    const Vec3dT ring(ringNormal(a));
+    const Vec3dT m = unit(ring);
+    const Vec3dT t2 = cross(m, u);
+    // A degenerate neighbourhood (no ring normal, an opposite edge of zero length or along the
+    // normal) would leave the tangents near zero and lose the tangential detail.
+    if (length(ring) < kUnitLengthFloor || length(t2) < kUnitLengthFloor)
+    {
+        return frame;
+    }
+    const Vec3dT t2Unit = unit(t2);
+    const Vec3dT t1 = unit(cross(t2Unit, m));
+    frame.t1 = t1.toFloat();
+    frame.t2 = t2Unit.toFloat();
+    frame.n = m.toFloat();
+    return frame;
+}
+
+Vec3T predictVertex(const VertexT* a)
+{
+    thread_local WeightMapT weights;
+    weights.clear();
+    double total = 0.0;
+    double magnitude = 0.0;
+    auto add = [&](const EdgeT* e, float ca, const VertexT* x, int role)
+    {
+        if (x == nullptr || x == a)
+        {
+            return; // the removed vertex's own position is never used
+        }
+        const double term = double(e->weight) * double(ca) * double(coefficient(e, role));
+        weights.add(x, term);
+        total += term;
+        magnitude += std::fabs(term);
+    };
+    const std::vector<DedgeT>& ring = ringOf(a);
+    for (DedgeT d : ring)
+    {
+        const EdgeT* e = d.edge();
+        if (isInteriorEdge(e))
+        {
+            // a is an end point of d's edge: vert[side].
+            const float ca = coefficient(e, d.side());
+            add(e, ca, d.dest(), 1 - d.side());
+            add(e, ca, e->next[0].dest(), 2);
+            add(e, ca, e->next[1].dest(), 3);
+        }
+        if (DedgeT opposite = d.next())
+        {
+            const EdgeT* f = opposite.edge();
+            if (isInteriorEdge(f))
+            {
+                // a is the third corner of the opposite edge's face on its side.
+                const int side = opposite.side();
+                const float ca = coefficient(f, 2 + side);
+                add(f, ca, opposite.org(), side);
+                add(f, ca, opposite.dest(), 1 - side);
+                add(f, ca, opposite.sym().next().dest(), 3 - side);
+            }
+        }
+    }
+    if (total == 0.0 || !std::isfinite(total) || std::fabs(total) <= 1e-12 * magnitude)
+    {
+        // No usable interior edge: the plain mean of the ring's neighbours.
+        if (ring.empty())
+        {
+            return {};
+        }
+        Vec3dT sum;
+        for (DedgeT d : ring)
+        {
+            sum += Vec3dT(d.dest()->pos);
+        }
+        return (sum / double(ring.size())).toFloat();
+    }
+    const double inverse = 1.0 / total;
+    Vec3dT sum;
+    for (const auto& entry : weights.entries())
+    {
+        sum += Vec3dT(entry.vertex->pos) * (entry.weight * inverse);
+    }
+    return sum.toFloat();
+}
+
+void encodeDetail(VertexDetailT& detail, DedgeT dedge, bool weighted, float levelWeight)
+{
+    const LocalFrameT frame = localFrame(dedge);
+    double s = 1.0;
+    if (weighted)
+    {
+        detail.scale = levelWeight;
+        s = levelWeight;
+    }
+    const VertexT* a = dedge.org();
+    const Vec3dT r = Vec3dT(a->pos) - Vec3dT(predictVertex(a));
+    detail.t1 = float(s * dot(Vec3dT(frame.t1), r));
+    detail.t2 = float(s * dot(Vec3dT(frame.t2), r));
+    detail.n = float(s * dot(Vec3dT(frame.n), r));
+}
+
+void decodeDetail(VertexDetailT& detail, DedgeT dedge, bool weighted, bool unitWeights)
+{
+    const LocalFrameT frame = localFrame(dedge);
+    const float c = weighted ? detail.scale : 1.0f;
+    const float inverse = 1.0f / c;
+    detail.t1 *= inverse;
+    detail.t2 *= inverse;
+    detail.n *= inverse;
+    VertexT* a = dedge.org();
+    // The edge quantities around a changed with the split; the decoder always takes them from the
+    // saved geometry, as the encoder's replay did.
+    const std::vector<DedgeT> ring = ringOf(a);
+    for (DedgeT d : ring)
+    {
+        recomputeEdgeWeight(*d.edge(), unitWeights, true);
+        if (DedgeT opposite = d.next())
+        {
+            recomputeEdgeWeight(*opposite.edge(), unitWeights, true);
+        }
+    }
+    const Vec3dT p(predictVertex(a));
+    const Vec3dT pos = p + Vec3dT(frame.t1) * double(detail.t1) +
+                       Vec3dT(frame.t2) * double(detail.t2) + Vec3dT(frame.n) * double(detail.n);
+    a->pos = pos.toFloat();
+}

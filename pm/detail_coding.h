@@ -1,0 +1,52 @@
+#pragma once
+
+// Detail coding at a collapse: the removed vertex's position is stored as its offset from a
+// prediction made from its neighbourhood, in a local orthonormal frame. Prediction and frame use
+// only what exists on both sides of the coding: the current positions of the neighbours and the
+// edge weights and unfolding coefficients kept in the edges.
+
+#include "mesh/mesh.h"
+#include "mesh/vec3.h"
+#include "pm/progressive_mesh.h"
+
+// A local orthonormal frame: two tangents and the normal.
+struct LocalFrameT
+{
+    Vec3T t1{1.0f, 0.0f, 0.0f};
+    Vec3T t2{0.0f, 1.0f, 0.0f};
+    Vec3T n{0.0f, 0.0f, 1.0f};
+};
+
+// Rings up to this size take their cosine, sine and boundary weights from tables built once.
+constexpr int kRingTableSize = 44;
+
+// The frame of the collapse of `c` at A = org(c): n = the unit ring normal of A, t2 = n x u with u
+// the edge opposite A in the face of c (or of rotate(c) when c has none), t1 = t2 x n. The
+// identity frame when c is null, A's ring has exactly two dedges, neither c nor rotate(c) has a
+// face, or the ring normal or the unnormalised t2 is shorter than 1e-25 (degenerate
+// neighbourhood).
+LocalFrameT localFrame(DedgeT c);
+
+// The unnormalised ring normal of `a` from the positions of its ring neighbours: for an interior
+// vertex Tb x Ta with Ta, Tb the cosine and sine weighted sums over the ring; for a boundary
+// vertex Ta = last minus first neighbour and Tb the boundary-weighted sum (replaced by a.pos - Tb
+// for fans of at most two dedges). Ta and Tb are scaled to unit length first.
+Vec3T ringNormal(const VertexT* a);
+
+// The prediction of a's position: the weighted mean of the diamond vertices of every interior
+// edge whose diamond holds `a` (the edges of a's ring and the edges opposite a in its faces), each
+// vertex X weighted by weight * c(a) * c(X) with the edge's unfolding coefficients c. When the
+// total weight W is 0, not finite, or at most 1e-12 times the sum of the terms' magnitudes, the
+// plain mean of a's ring neighbours. Never reads a's own position.
+Vec3T predictVertex(const VertexT* a);
+
+// Fills t1, t2, n (and scale, when weighted) of `detail` with the offset of org(dedge) from its
+// prediction in localFrame(dedge), multiplied by levelWeight when weighted. The vertex must still
+// be in the mesh.
+void encodeDetail(VertexDetailT& detail, DedgeT dedge, bool weighted, float levelWeight);
+
+// Sets the position of A = org(dedge) right after the vertex split that re-inserted it: divides
+// the detail by its scale (when weighted), recomputes the weights and coefficients of the edges of
+// A's ring and of the edges opposite A from saved positions and normals, predicts A and adds the
+// detail in localFrame(dedge).
+void decodeDetail(VertexDetailT& detail, DedgeT dedge, bool weighted, bool unitWeights);

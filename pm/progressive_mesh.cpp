@@ -1,0 +1,256 @@
+// The progressive mesh records: ring positions that name a collapse independently of edge order,
+// the detail records' vertex bookkeeping, the candidate records the simplifier hangs in the edges,
+// and the collapse step shared by the simplifier and the replay.
+#include "pm/progressive_mesh.h"
+
+#include "mesh/diagnostics.h"
+#include "pm/detail_coding.h"
+#include "pm/ring_walk.h"
+
+#include <sstream>
+
+void VertexDetailT::fill(DedgeT dedge)
+{
+    removed = dedge.org();
+    partner = dedge.dest();
+    if (DedgeT next = dedge.next())
+    {
+        leftApex = next.dest();
+    }
+    if (DedgeT rotated = dedge.rotate())
+    {
+        rightApex = rotated.dest();
+    }
+}
+
+VertexT* VertexDetailT::splitArguments(DedgeT& first, DedgeT& second) const
+{
+    // The partner's ring is bounded by its degree; a generous cap keeps a damaged ring finite.
+    constexpr size_t kLimit = size_t(1) << 32;
+    if (leftApex != nullptr)
+    {
+        first = partner != nullptr ? findDedgeTo(partner, leftApex, kLimit) : DedgeT();
+    }
+    second = DedgeT();
+    if (rightApex != nullptr && partner != nullptr)
+    {
+        second = findDedgeTo(rightApex, partner, kLimit);
+    }
+    return removed;
+}
+
+ProgressiveMeshT::ProgressiveMeshT(MeshT& mesh)
+    : mesh_(mesh)
+{
+}
+
+ProgressiveMeshT::~ProgressiveMeshT()
+{
+    // Candidates die with this object; clear the slots of the edges still alive so that nothing
+    // dangles in the mesh.
+    for (EdgeT* e : mesh_.edges())
+    {
+        e->candidate[0] = nullptr;
+        e->candidate[1] = nullptr;
+    }
+}
+
+void ProgressiveMeshT::touch(DedgeT dedge)
+{
+    if (CandidateT* c = dedge.edge()->candidate[dedge.side()])
+    {
+        c->state = kCandidateTouched;
+    }
+}
+
+void ProgressiveMeshT::edgeRemoved(DedgeT dedge)
+{
+    CandidateT*& slot = dedge.edge()->candidate[dedge.side()];
+    if (slot != nullptr)
+    {
+        // The pass's list may still hold the record: it is only marked here and reused after the
+        // pass.
+        slot->state = kCandidateTouched;
+        retiredCandidates_.push_back(slot);
+        slot = nullptr;
+    }
+}
+
+void ProgressiveMeshT::edgeRemovedVerbose(DedgeT dedge)
+{
+    const CandidateT* c = dedge.edge()->candidate[dedge.side()];
+    edgeRemoved(dedge);
+    std::ostringstream text;
+    text << "updating " << static_cast<const void*>(c);
+    meshDiagnostic(text.str());
+}
+
+CandidateT* ProgressiveMeshT::candidateOf(DedgeT dedge)
+{
+    CandidateT*& slot = dedge.edge()->candidate[dedge.side()];
+    if (slot == nullptr)
+    {
+        if (!freeCandidates_.empty())
+        {
+            slot = freeCandidates_.back();
+            freeCandidates_.pop_back();
+        }
+        else
+        {
+            slot = &candidatePool_.emplace_back();
+        }
+        *slot = CandidateT{dedge, 0.0, kCandidateTouched};
+    }
+    return slot;
+}
+
+void ProgressiveMeshT::recycleCandidates()
+{
+    freeCandidates_.insert(freeCandidates_.end(), retiredCandidates_.begin(),
+                           retiredCandidates_.end());
+    retiredCandidates_.clear();
+}
+
+namespace
+{
+
+// The dedge from which ring positions count: for an interior vertex the dedge towards the
+// neighbour of smallest index (first in walking order on a tie), else the vertex's own dedge.
+DedgeT ringStart(const VertexT* v, size_t limit)
+{
+    DedgeT start = v->dedge;
+    if (!isInteriorVertex(v))
+    {
+        return start;
+    }
+    int32_t best = 0;
+    bool first = true;
+    forEachLeaving(
+        v->dedge,
+        [&](DedgeT d)
+        {
+            if (first || d.dest()->index < best)
+            {
+                best = d.dest()->index;
+                start = d;
+                first = false;
+            }
+        },
+        limit);
+    return start;
+}
+
+} // namespace
+
+int32_t ProgressiveMeshT::ringPosition(const VertexT* removed, const VertexT* partner) const
+{
+    const size_t limit = walkLimit(mesh_);
+    DedgeT start = ringStart(removed, limit);
+    DedgeT d = start;
+    for (size_t steps = 0; d && steps < limit && steps <= size_t(INT32_MAX); ++steps)
+    {
+        if (d.dest() == partner)
+        {
+            return int32_t(steps);
+        }
+        d = d.rotate();
+        if (d == start)
+        {
+            break; // a full cycle without the partner: it is no neighbour
+        }
+    }
+    return -1;
+}
+
+VertexT* ProgressiveMeshT::ringNeighbour(const VertexT* removed, int32_t ringPos) const
+{
+    if (ringPos < 0 || !removed->dedge)
+    {
+        return nullptr;
+    }
+    const size_t limit = walkLimit(mesh_);
+    size_t steps = size_t(ringPos);
+    if (isInteriorVertex(removed))
+    {
+        // Positions wrap around the cycle; reduce them instead of walking round and round.
+        steps %= ringSize(removed, limit);
+    }
+    DedgeT d = ringStart(removed, limit);
+    for (size_t i = 0; i < steps && d; ++i)
+    {
+        if (i >= limit)
+        {
+            return nullptr;
+        }
+        d = d.rotate();
+    }
+    return d ? d.dest() : nullptr;
+}
+
+void ProgressiveMeshT::collapseStep(DedgeT dedge)
+{
+    VertexDetailT detail;
+    if (encodeDetails)
+    {
+        encodeDetail(detail, dedge, weighted != 0, levelWeight);
+    }
+    else if (weighted != 0)
+    {
+        detail.scale = levelWeight;
+    }
+    detail.fill(dedge);
+    vvs.push_back(detail);
+
+    // Touching matters only when candidates exist (the simplifier); a replay skips the gathering.
+    const bool gather = hasCandidates();
+    neighbourhood_.clear();
+    if (gather)
+    {
+        const size_t limit = walkLimit(mesh_);
+        // The dedges the collapse deletes; they must not be touched afterwards.
+        DedgeT deleted[6] = {dedge, dedge.sym()};
+        if (DedgeT c = dedge.next())
+        {
+            deleted[2] = c.next();
+            deleted[3] = deleted[2].sym();
+        }
+        if (DedgeT y = dedge.sym().next())
+        {
+            deleted[4] = y;
+            deleted[5] = y.sym();
+        }
+        auto add = [&](DedgeT g)
+        {
+            for (DedgeT x : deleted)
+            {
+                if (x == g)
+                {
+                    return;
+                }
+            }
+            neighbourhood_.push_back(g);
+        };
+        forEachLeaving(
+            dedge.org()->dedge,
+            [&](DedgeT d)
+            {
+                add(d);
+                forEachLeaving(d.dest()->dedge, add, limit);
+                if (DedgeT e = d.next())
+                {
+                    if (DedgeT across = e.rotate())
+                    {
+                        forEachLeaving(across.dest()->dedge, add, limit);
+                    }
+                }
+            },
+            limit);
+    }
+
+    mesh_.collapse(dedge, this);
+
+    for (DedgeT g : neighbourhood_)
+    {
+        touch(g);
+    }
+}

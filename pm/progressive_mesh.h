@@ -1,0 +1,189 @@
+#pragma once
+
+// The progressive mesh: one MeshT together with the history of half-edge collapses that coarsens
+// it (`colls`), one detail record per collapse (`vvs`), the collapse ordinals at which the levels
+// begin (`levels`) and, for a hierarchy read from a file, the file's order of base vertices
+// (`baseOrder`). The simplifier fills it and writes it; the geometry transform reads its
+// hierarchy, replays it and undoes it again by vertex splits.
+
+#include "mesh/mesh.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <deque>
+#include <string>
+#include <string_view>
+#include <vector>
+
+// The simplifier's record for one dedge that has been listed as a collapse candidate. It hangs in
+// the edge's `candidate` slot of that side and lives from pass to pass while its edge lives.
+struct CandidateT
+{
+    // The direction to collapse: its origin goes away.
+    DedgeT dedge;
+    // The float value of collapseCost at the last pass that listed it.
+    double cost = 0.0;
+    // kCandidateLive, or kCandidateTouched once it must not be collapsed in the current pass.
+    int32_t state = -47;
+};
+
+// Candidate states.
+constexpr int32_t kCandidateLive = 0;
+constexpr int32_t kCandidateTouched = -47;
+
+// One collapse: the removed vertex and its partner by vertex index, and the partner's position in
+// the removed vertex's ring.
+struct CollapseT
+{
+    // `index` of the removed vertex.
+    int32_t vertex = 0;
+    // `index` of the partner; -1 after reading a file until the replay resolves it.
+    int32_t vdex = -1;
+    // Position of the partner in the removed vertex's ring (see ringPosition); -1 when unknown.
+    int32_t ringPos = -1;
+    // Index into `vvs` of this collapse's detail; the collapse's own ordinal.
+    int32_t detail = 0;
+};
+
+// The detail of one collapse: the four vertices of the collapse (so that the vertex split can put
+// the removed vertex back) and the removed vertex's offset from its prediction in the local frame.
+struct VertexDetailT
+{
+    VertexT* partner = nullptr;
+    // Third corner of the collapsed dedge's own face (null when that face is missing).
+    VertexT* leftApex = nullptr;
+    // Third corner of the face on the other side (null when missing).
+    VertexT* rightApex = nullptr;
+    VertexT* removed = nullptr;
+    float t1 = 0.0f;
+    float t2 = 0.0f;
+    float n = 0.0f;
+    // levelWeight when the detail was made (written only while `weighted` is set).
+    float scale = 1.0f;
+
+    // Stores the four vertices of the collapse of `dedge` (before it is made): removed = org,
+    // partner = dest, left apex = dest(next(dedge)) and right apex = dest(rotate(dedge)); an apex
+    // is left unchanged when its dedge is null.
+    void fill(DedgeT dedge);
+
+    // For the vertex split that undoes this collapse: `first` = the dedge leaving the partner
+    // towards the left apex (written only when there is a left apex; null when the partner's ring
+    // has no such dedge), `second` = the dedge from the right apex to the partner (null when there
+    // is no right apex or no such dedge). Returns the removed vertex.
+    VertexT* splitArguments(DedgeT& first, DedgeT& second) const;
+};
+
+// What a hierarchy or coefficient read did. `opened` is false when the file could not be read
+// (or `read` found the object already filled); `malformed` counts the lines reported with one of
+// the readers' messages (unconvertible, or, for coefficients, out of range or surplus).
+struct PmReadReportT
+{
+    bool opened = false;
+    size_t malformed = 0;
+    // readCoefficients: base positions set and `d` lines stored.
+    size_t positions = 0;
+    size_t details = 0;
+};
+
+class ProgressiveMeshT : public MeshListenerT
+{
+public:
+    float lengthGrowth = 1.2f;
+    float takeFraction = 0.6f;
+    // When non-zero every new detail is multiplied by levelWeight and keeps it in `scale`.
+    int32_t weighted = 0;
+    float levelWeight = 1.0f;
+    float levelScale = 1.2f;
+    std::vector<VertexDetailT> vvs;
+    std::vector<CollapseT> colls;
+    std::vector<int32_t> levels;
+    float lengthThreshold = -1.0f;
+    std::vector<int32_t> baseOrder;
+    // When false, collapseStep stores details with zero components instead of encoding them (for
+    // a replay whose details are all replaced afterwards).
+    bool encodeDetails = true;
+    // Per vertex index: 1 where several fans of faces meet, so that the vertex's ring walk does
+    // not reach all its edges. Filled by the level builder before its first pass or replay.
+    std::vector<uint8_t> nonManifold;
+    bool nonManifoldMarked = false;
+
+    // Binds the object to `mesh`, which must outlive it and is not owned.
+    explicit ProgressiveMeshT(MeshT& mesh);
+    ~ProgressiveMeshT() override;
+    ProgressiveMeshT(const ProgressiveMeshT&) = delete;
+    ProgressiveMeshT& operator=(const ProgressiveMeshT&) = delete;
+
+    MeshT& mesh() { return mesh_; }
+    const MeshT& mesh() const { return mesh_; }
+
+    // Listener operation called by the mesh's collapse for each dedge it removes: marks the
+    // dedge's candidate touched and retires it (it is reused after the current pass).
+    void edgeRemoved(DedgeT dedge) override;
+    // As edgeRemoved, then prints "updating " and the candidate's address.
+    void edgeRemovedVerbose(DedgeT dedge) override;
+
+    // Position of `partner` in the ring of `removed`: the number of rotate steps from the ring's
+    // start dedge (for an interior vertex the dedge towards the neighbour of smallest index, the
+    // first in walking order on a tie; otherwise the vertex's own dedge) to the dedge towards
+    // `partner`. -1 when the walk does not meet it.
+    int32_t ringPosition(const VertexT* removed, const VertexT* partner) const;
+
+    // The neighbour `ringPos` rotate steps from the start dedge of the ring of `removed` (see
+    // ringPosition). On an interior vertex the position wraps around the ring (it is taken modulo
+    // the ring size); on a boundary vertex a position past the end of the fan gives null, and so
+    // does a negative position.
+    VertexT* ringNeighbour(const VertexT* removed, int32_t ringPos) const;
+
+    // Makes the detail of the collapse of `dedge` (encodeDetail, fill, append to vvs), gathers the
+    // collapse neighbourhood (the rings of org(dedge), of its neighbours and of the vertices across
+    // the far edges of its faces, less the dedges the collapse deletes), collapses `dedge` with
+    // this object as listener and marks every gathered candidate touched. Throws ExceptionT "bad
+    // collapse" from the mesh when the edge has no face on either side.
+    void collapseStep(DedgeT dedge);
+
+    // The candidate record of `dedge`: the one in its edge's slot, or a new one (cost 0, state
+    // touched) put there.
+    CandidateT* candidateOf(DedgeT dedge);
+    // Makes the candidates retired by edgeRemoved since the last call available for reuse. Call
+    // when no list of candidates is held any more (the end of a pass).
+    void recycleCandidates();
+    // True once any candidate record has been made.
+    bool hasCandidates() const { return !candidatePool_.empty(); }
+
+    // Writes the progressive mesh file to `path` (through a temporary file beside it, renamed when
+    // complete): comments, bounding box, levels, base vertices, collapses and details; the details
+    // in `vvs` order, or with `rearranged` in `colls` order through each collapse's `detail`.
+    // Returns false, after printing "cannot write " and the path, when the file cannot be
+    // created or written completely (no partial file is left).
+    bool write(const std::string& path, bool rearranged) const;
+    // The text write() puts into the file.
+    std::string fileText(bool rearranged) const;
+
+    // Reads the hierarchy of a progressive mesh file into this empty object: `levels`, `colls`
+    // (vdex -1, detail = ordinal) and `baseOrder`. Malformed `l`, `c` and `v` lines are reported
+    // ("could not read level: ", "could not read collapse: ", "could not read base vertex: " and
+    // the line) and skipped. Does nothing when `levels` or `colls` already holds anything. A file
+    // that cannot be opened reads as nothing, silently.
+    PmReadReportT read(const std::string& path);
+    // As read, from the file's text.
+    PmReadReportT readText(std::string_view text);
+
+    // After a replay has made `vvs`: reads base positions (`v` lines; index -1 takes the next
+    // entry of baseOrder) into the mesh's vertices and details (`d` lines, in order) into t1, t2,
+    // n of `vvs`. A malformed line, an index outside the mesh's index table, a -1 line beyond
+    // `baseOrder` or a `d` line beyond `vvs` is reported with "could not read base vertex: " and
+    // the line, and ignored. A file that cannot be opened reads as nothing, silently.
+    PmReadReportT readCoefficients(const std::string& path);
+    // As readCoefficients, from the file's text.
+    PmReadReportT readCoefficientsText(std::string_view text);
+
+private:
+    // Marks the candidate of `dedge` touched, if it has one.
+    void touch(DedgeT dedge);
+
+    MeshT& mesh_;
+    std::deque<CandidateT> candidatePool_;
+    std::vector<CandidateT*> freeCandidates_;
+    std::vector<CandidateT*> retiredCandidates_;
+    std::vector<DedgeT> neighbourhood_;
+};

@@ -1,0 +1,499 @@
+// Level building: the simplification pass that opens one level of the hierarchy by collapsing a
+// batch of short, independent edges, its cost, legality and quality tests, and the replay of
+// stored collapses that rebuilds the same levels on another copy of the mesh.
+#include "whittle/build_level.h"
+
+#include "mesh/diagnostics.h"
+#include "mesh/geometry.h"
+#include "pm/ring_walk.h"
+
+#include <algorithm>
+#include <bit>
+#include <cmath>
+#include <cstdint>
+#include <cstring>
+#include <vector>
+
+namespace
+{
+
+double distance(const Vec3T& a, const Vec3T& b)
+{
+    const double dx = double(a.x) - b.x;
+    const double dy = double(a.y) - b.y;
+    const double dz = double(a.z) - b.z;
+    return std::sqrt(dx * dx + dy * dy + dz * dz);
+}
+
+// Squared distance of p from the line through a and b (the direction is used unscaled when it is
+// shorter than the unit-length floor, as lineDistance does).
+double lineDistanceSquared(const Vec3T& p, const Vec3T& a, const Vec3T& b)
+{
+    const Vec3dT u = normalized(Vec3dT(b) - Vec3dT(a));
+    const Vec3dT v = Vec3dT(p) - Vec3dT(a);
+    const Vec3dT off = v - u * dot(v, u);
+    return dot(off, off);
+}
+
+// The sort key of a cost: the float's bits mapped so that unsigned order is numeric order, with
+// -0 equal to +0 and every NaN after +infinity (the stable sort needs a strict order).
+uint32_t costKey(double cost)
+{
+    const float f = float(cost);
+    if (std::isnan(f))
+    {
+        return UINT32_MAX;
+    }
+    uint32_t bits = std::bit_cast<uint32_t>(f == 0.0f ? 0.0f : f);
+    return (bits & 0x80000000u) != 0 ? ~bits : bits | 0x80000000u;
+}
+
+// Stable sort of (key << 32 | list position) entries by key: least significant digit radix sort
+// on the upper 32 bits, three 11-bit digits; a digit shared by all entries is skipped.
+void radixSortByKey(std::vector<uint64_t>& items, std::vector<uint64_t>& scratch)
+{
+    constexpr int kBits = 11;
+    constexpr size_t kBuckets = size_t(1) << kBits;
+    scratch.resize(items.size());
+    std::vector<size_t> counts(kBuckets);
+    for (int shift = 32; shift < 64; shift += kBits)
+    {
+        std::fill(counts.begin(), counts.end(), 0);
+        for (uint64_t item : items)
+        {
+            ++counts[(item >> shift) & (kBuckets - 1)];
+        }
+        if (!items.empty() && counts[(items[0] >> shift) & (kBuckets - 1)] == items.size())
+        {
+            continue;
+        }
+        size_t sum = 0;
+        for (size_t& c : counts)
+        {
+            const size_t here = c;
+            c = sum;
+            sum += here;
+        }
+        for (uint64_t item : items)
+        {
+            scratch[counts[(item >> shift) & (kBuckets - 1)]++] = item;
+        }
+        items.swap(scratch);
+    }
+}
+
+// Reused buffers of the simplification pass.
+struct PassBuffersT
+{
+    std::vector<double> lengths;
+    std::vector<CandidateT*> listed;
+    std::vector<uint64_t> order;
+    std::vector<uint64_t> scratch;
+};
+
+LevelReportT simplificationPass(ProgressiveMeshT& pm)
+{
+    thread_local PassBuffersT buffers;
+    LevelReportT report;
+    MeshT& mesh = pm.mesh();
+    const size_t limit = walkLimit(mesh);
+    if (!pm.nonManifoldMarked)
+    {
+        markNonManifoldVertices(pm);
+    }
+
+    pm.levels.push_back(int32_t(pm.colls.size()));
+    mesh.recomputeEdgeWeights(mesh.unitWeights);
+    if (pm.weighted != 0)
+    {
+        pm.levelWeight = pm.levelWeight * pm.levelScale;
+    }
+
+    std::vector<double>& lengths = buffers.lengths;
+    lengths.clear();
+    double shortest = 1e23;
+    double longest = 0.0;
+    for (const EdgeT* e : mesh.edges())
+    {
+        const double len = distance(e->vert[0]->pos, e->vert[1]->pos);
+        lengths.push_back(len);
+        shortest = std::min(shortest, len);
+        longest = std::max(longest, len);
+    }
+    if (pm.lengthThreshold < 0.0f)
+    {
+        pm.lengthThreshold = float((shortest + 1e-6) * 2.0);
+    }
+    else
+    {
+        pm.lengthThreshold = pm.lengthThreshold * pm.lengthGrowth;
+    }
+    const double threshold = pm.lengthThreshold;
+    report.longerEdge = !lengths.empty() && longest >= threshold;
+
+    std::vector<CandidateT*>& listed = buffers.listed;
+    listed.clear();
+    size_t position = 0;
+    for (EdgeT* e : mesh.edges())
+    {
+        if (lengths[position++] < threshold)
+        {
+            for (int side = 0; side < 2; ++side)
+            {
+                const DedgeT d = e->dedge(side);
+                CandidateT* c = pm.candidateOf(d);
+                c->cost = double(float(collapseCost(d, limit)));
+                c->state = kCandidateLive;
+                listed.push_back(c);
+            }
+        }
+    }
+    report.candidates = listed.size();
+
+    std::vector<uint64_t>& order = buffers.order;
+    order.clear();
+    for (size_t i = 0; i < listed.size(); ++i)
+    {
+        order.push_back(uint64_t(costKey(listed[i]->cost)) << 32 | uint64_t(i));
+    }
+    radixSortByKey(order, buffers.scratch);
+
+    const size_t take = size_t(std::floor(double(pm.takeFraction) * double(listed.size())));
+    for (size_t i = 0; i < take && i < order.size(); ++i)
+    {
+        CandidateT* c = listed[size_t(order[i] & 0xffffffffu)];
+        if (c->state == kCandidateTouched)
+        {
+            continue;
+        }
+        const DedgeT d = c->dedge;
+        if (!isCollapseLegal(pm, *d.edge()))
+        {
+            continue;
+        }
+        const CollapseQualityT quality = collapseQuality(d, limit);
+        if (!(quality.minCos > 0.3 && quality.maxShape < 100.0))
+        {
+            continue;
+        }
+        VertexT* o = d.org();
+        VertexT* t = d.dest();
+        CollapseT record{o->index, t->index, -1, int32_t(pm.colls.size())};
+        record.ringPos = pm.ringPosition(o, t);
+        pm.colls.push_back(record);
+        pm.collapseStep(d);
+        ++report.collapses;
+    }
+    listed.clear();
+    pm.recycleCandidates();
+    return report;
+}
+
+// True when `e` joins the two vertices a and b (either order); never for a null vertex.
+bool joins(const EdgeT* e, const VertexT* a, const VertexT* b)
+{
+    return (e->vert[0] == a && e->vert[1] == b) || (e->vert[0] == b && e->vert[1] == a);
+}
+
+bool isBoundaryVertex(const VertexT* v)
+{
+    return !v->dedge || !v->dedge.hasFace();
+}
+
+bool isMarked(const ProgressiveMeshT& pm, const VertexT* v)
+{
+    return v != nullptr && v->index >= 0 && size_t(v->index) < pm.nonManifold.size() &&
+           pm.nonManifold[size_t(v->index)] != 0;
+}
+
+} // namespace
+
+double collapseCost(DedgeT d, size_t limit)
+{
+    const VertexT* o = d.org();
+    const VertexT* t = d.dest();
+    const Vec3dT move = Vec3dT(t->pos) - Vec3dT(o->pos);
+    double cost = 0.0;
+    forEachLeaving(
+        o->dedge,
+        [&](DedgeT g)
+        {
+            const VertexT* w = g.dest();
+            if (!g.hasFace() || !g.sym().hasFace())
+            {
+                cost += distance(o->pos, w->pos) * lineDistanceSquared(t->pos, o->pos, w->pos);
+            }
+            if (g.hasFace() && t != w && t != g.next().dest())
+            {
+                const FaceT* f = g.faceOf();
+                if (f != nullptr)
+                {
+                    const double along = dot(move, Vec3dT(f->normal));
+                    cost += double(f->area) * along * along;
+                }
+            }
+        },
+        limit);
+    return cost;
+}
+
+CollapseQualityT collapseQuality(DedgeT d, size_t limit)
+{
+    CollapseQualityT quality;
+    const VertexT* t = d.dest();
+    forEachLeaving(
+        d.org()->dedge,
+        [&](DedgeT g)
+        {
+            if (!g.hasFace())
+            {
+                return;
+            }
+            const VertexT* w1 = g.dest();
+            const VertexT* w2 = g.next().dest();
+            if (t == w1 || t == w2)
+            {
+                return;
+            }
+            const FaceT* f = g.faceOf();
+            const Vec3dT moved(unitNormal(t->pos, w1->pos, w2->pos));
+            const double cosine = f != nullptr ? dot(moved, Vec3dT(f->normal)) : -1.0;
+            quality.minCos = std::min(quality.minCos, cosine);
+            quality.maxShape =
+                std::max(quality.maxShape, double(triangleShape(t->pos, w1->pos, w2->pos)));
+        },
+        limit);
+    return quality;
+}
+
+bool isCollapseLegal(ProgressiveMeshT& pm, EdgeT& edge)
+{
+    thread_local std::vector<const VertexT*> neighbours;
+    thread_local std::vector<const VertexT*> common;
+    const size_t limit = walkLimit(pm.mesh());
+    const VertexT* a = edge.vert[0];
+    const VertexT* b = edge.vert[1];
+    const VertexT* l = edge.next[0] ? edge.next[0].dest() : nullptr;
+    const VertexT* r = edge.next[1] ? edge.next[1].dest() : nullptr;
+    if (isMarked(pm, a) || isMarked(pm, b) || isMarked(pm, l) || isMarked(pm, r))
+    {
+        return false;
+    }
+    int k = 0;
+    auto closes = [&](const VertexT* x)
+    {
+        if ((x == l && r == nullptr) || (l == nullptr && x == r))
+        {
+            ++k;
+        }
+    };
+    auto oppositeJoins = [&](DedgeT g)
+    {
+        if (DedgeT n = g.next())
+        {
+            if (l != nullptr && r != nullptr && joins(n.edge(), l, r))
+            {
+                ++k;
+            }
+        }
+    };
+
+    neighbours.clear();
+    const bool aBoundary = isBoundaryVertex(a);
+    if (aBoundary)
+    {
+        neighbours.push_back(nullptr);
+        if (a->dedge)
+        {
+            closes(a->dedge.dest());
+        }
+    }
+    DedgeT last;
+    forEachLeaving(
+        a->dedge,
+        [&](DedgeT g)
+        {
+            neighbours.push_back(g.dest());
+            oppositeJoins(g);
+            last = g;
+        },
+        limit);
+    if (aBoundary && last)
+    {
+        closes(last.dest());
+    }
+    // Rings are small; a large one is sorted once so that membership stays cheap.
+    const bool sorted = neighbours.size() > 32;
+    if (sorted)
+    {
+        std::sort(neighbours.begin(), neighbours.end(), std::less<const VertexT*>());
+    }
+    auto isNeighbour = [&](const VertexT* x)
+    {
+        if (sorted)
+        {
+            return std::binary_search(neighbours.begin(), neighbours.end(), x,
+                                      std::less<const VertexT*>());
+        }
+        return std::find(neighbours.begin(), neighbours.end(), x) != neighbours.end();
+    };
+
+    common.clear();
+    const bool bBoundary = isBoundaryVertex(b);
+    if (bBoundary)
+    {
+        if (isNeighbour(nullptr))
+        {
+            common.push_back(nullptr);
+        }
+        if (b->dedge)
+        {
+            closes(b->dedge.dest());
+        }
+    }
+    last = DedgeT();
+    forEachLeaving(
+        b->dedge,
+        [&](DedgeT g)
+        {
+            if (isNeighbour(g.dest()))
+            {
+                common.push_back(g.dest());
+            }
+            oppositeJoins(g);
+            last = g;
+        },
+        limit);
+    if (bBoundary && last)
+    {
+        closes(last.dest());
+    }
+    if (k == 2)
+    {
+        return false;
+    }
+    return common.size() == 2 &&
+           ((common[0] == l && common[1] == r) || (common[0] == r && common[1] == l));
+}
+
+void markNonManifoldVertices(ProgressiveMeshT& pm)
+{
+    MeshT& mesh = pm.mesh();
+    const size_t limit = walkLimit(mesh);
+    const size_t count = mesh.byIndex.size();
+    std::vector<uint32_t> degree(count, 0);
+    for (const EdgeT* e : mesh.edges())
+    {
+        for (const VertexT* v : e->vert)
+        {
+            if (v->index >= 0 && size_t(v->index) < count)
+            {
+                ++degree[size_t(v->index)];
+            }
+        }
+    }
+    pm.nonManifold.assign(count, 0);
+    for (const VertexT* v : mesh.vertices())
+    {
+        if (v->index >= 0 && size_t(v->index) < count &&
+            ringSize(v, limit) != degree[size_t(v->index)])
+        {
+            pm.nonManifold[size_t(v->index)] = 1;
+        }
+    }
+    pm.nonManifoldMarked = true;
+}
+
+ReplayEndT applyStoredCollapses(ProgressiveMeshT& pm)
+{
+    if (pm.levels.empty())
+    {
+        meshDiagnostic("levels empty -- it should not be");
+        return ReplayEndT::kLevelsEmpty;
+    }
+    if (!pm.nonManifoldMarked)
+    {
+        markNonManifoldVertices(pm);
+    }
+    MeshT& mesh = pm.mesh();
+    auto vertexAt = [&mesh](int32_t index) -> VertexT*
+    {
+        if (index < 0 || size_t(index) >= mesh.byIndex.size())
+        {
+            return nullptr;
+        }
+        VertexT* v = mesh.byIndex[size_t(index)];
+        // A vertex already collapsed away is as missing as one that never existed.
+        return v != nullptr && v->inList ? v : nullptr;
+    };
+    size_t i = pm.vvs.size();
+    size_t level = 0;
+    while (i < pm.colls.size())
+    {
+        if (level < pm.levels.size() && int64_t(i) == int64_t(pm.levels[level]))
+        {
+            mesh.recomputeEdgeWeights(mesh.unitWeights);
+            if (pm.weighted != 0)
+            {
+                pm.levelWeight = pm.levelWeight * pm.levelScale;
+            }
+            ++level;
+        }
+        CollapseT& collapse = pm.colls[i];
+        VertexT* a = vertexAt(collapse.vertex);
+        if (a == nullptr)
+        {
+            meshDiagnostic("zero vertex encountered");
+            return ReplayEndT::kZeroVertex;
+        }
+        if (collapse.vdex == -1)
+        {
+            VertexT* partner = pm.ringNeighbour(a, collapse.ringPos);
+            if (partner == nullptr)
+            {
+                meshDiagnostic("zero vdex");
+                return ReplayEndT::kZeroVdex;
+            }
+            collapse.vdex = partner->index;
+        }
+        VertexT* b = vertexAt(collapse.vdex);
+        if (b == nullptr)
+        {
+            meshDiagnostic("zero vertex encountered");
+            return ReplayEndT::kZeroVertex;
+        }
+        const DedgeT dedgeto = findDedgeTo(a, b, walkLimit(mesh));
+        if (!dedgeto)
+        {
+            meshDiagnostic("zero dedgeto encountered");
+            return ReplayEndT::kZeroDedgeto;
+        }
+        if (!isCollapseLegal(pm, *dedgeto.edge()))
+        {
+            meshDiagnostic("illegal collapse encountered");
+            return ReplayEndT::kIllegalCollapse;
+        }
+        pm.collapseStep(dedgeto);
+        ++i;
+    }
+    return ReplayEndT::kReplayComplete;
+}
+
+LevelReportT buildLevel(ProgressiveMeshT& pm)
+{
+    if (pm.vvs.size() < pm.colls.size())
+    {
+        LevelReportT report;
+        report.replayed = true;
+        report.replay = applyStoredCollapses(pm);
+        return report;
+    }
+    if (pm.vvs.size() > pm.colls.size())
+    {
+        meshDiagnostic("mismatch in colls and vvs sizes");
+        LevelReportT report;
+        report.mismatch = true;
+        return report;
+    }
+    return simplificationPass(pm);
+}

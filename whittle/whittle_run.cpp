@@ -1,0 +1,93 @@
+// The simplifier run: the OBJ reader and clean-up of the mesh core, repeated level building until
+// the vertex count stops falling, and the progressive mesh file written in collapse order.
+#include "whittle/whittle_run.h"
+
+#include "mesh/diagnostics.h"
+#include "mesh/exception.h"
+#include "mesh/obj_reader.h"
+#include "pm/progressive_mesh.h"
+#include "whittle/build_level.h"
+
+#include <cmath>
+#include <memory>
+
+namespace
+{
+
+int simplify(const std::string& objIn, const std::string& pmOut, WhittleStatsT* stats)
+{
+    CurveListT curves;
+    MeshT mesh;
+    const bool read = readObj(mesh, objIn, curves);
+    mesh.removeUnusedVertices();
+    mesh.indexVertices();
+    mesh.buildFaces();
+    mesh.boundingBox();
+    const Vec3dT extent = Vec3dT(mesh.bboxMax) - Vec3dT(mesh.bboxMin);
+    mesh.diagonal = float(length(extent));
+    meshDiagnostic(read ? "file read" : "file not read");
+    meshDiagnostic(std::to_string(mesh.vertexCount()) + " vertices.");
+    if (!read)
+    {
+        return kWhittleFailed;
+    }
+    mesh.saveGeometry();
+
+    ProgressiveMeshT pm(mesh);
+    pm.lengthGrowth = 2.0f;
+    pm.takeFraction = 0.8f;
+    size_t count = mesh.vertexCount();
+    for (;;)
+    {
+        const LevelReportT report = buildLevel(pm);
+        // A pass that found no edge below the threshold (after a near-zero first threshold) says
+        // nothing about the mesh: drop its empty level and try again with a larger threshold.
+        if (report.candidates == 0 && report.longerEdge && std::isfinite(pm.lengthThreshold))
+        {
+            pm.levels.pop_back();
+            continue;
+        }
+        if (mesh.vertexCount() >= count)
+        {
+            break;
+        }
+        count = mesh.vertexCount();
+    }
+    if (!pm.write(pmOut, true))
+    {
+        return kWhittleFailed;
+    }
+    if (stats != nullptr)
+    {
+        stats->baseVertices = mesh.vertexCount();
+        stats->levels = pm.levels.size();
+        stats->collapses = pm.colls.size();
+    }
+    curves.clear();
+    return kWhittleOk;
+}
+
+} // namespace
+
+int whittleFile(const std::string& objIn, const std::string& pmOut, WhittleStatsT* stats)
+{
+    try
+    {
+        return simplify(objIn, pmOut, stats);
+    }
+    catch (const ExceptionT& e)
+    {
+        meshDiagnostic(e.message());
+        return kWhittleFailed;
+    }
+}
+
+int runWhittle(int argc, const char* const* argv)
+{
+    if (argc < 3)
+    {
+        meshDiagnostic("whittle usage: whittle.exe objfilein xpmfileout");
+        return kWhittleUsage;
+    }
+    return whittleFile(argv[1], argv[2]);
+}

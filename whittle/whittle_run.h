@@ -1,0 +1,32 @@
+#pragma once
+
+// The simplifier's whole job behind its command line: read an OBJ mesh, clean and number it,
+// build levels until a pass removes nothing, and write the progressive mesh file.
+
+#include <string>
+
+// Exit statuses of the simplifier.
+constexpr int kWhittleOk = 0;
+constexpr int kWhittleUsage = -1;
+constexpr int kWhittleFailed = 1;
+
+// Runs `whittle objfilein xpmfileout` (argv[0] is the program name; arguments after the second
+// are ignored). Prints its messages through meshDiagnostic: the usage line when fewer than two
+// arguments are given; "Removed N unused vertices", "file read" or "file not read" and
+// "N vertices." after reading; "cannot write <path>" when the output cannot be written; the
+// message of an ExceptionT. Returns kWhittleOk after writing the file, kWhittleUsage for missing
+// arguments, kWhittleFailed when the input cannot be read, the output cannot be written, or the
+// mesh core raised ExceptionT (then no output file is left).
+int runWhittle(int argc, const char* const* argv);
+
+// Statistics of one simplification run.
+struct WhittleStatsT
+{
+    size_t inputVertices = 0;
+    size_t baseVertices = 0;
+    size_t levels = 0;
+    size_t collapses = 0;
+};
+
+// As runWhittle with the two file names; fills `stats` when given.
+int whittleFile(const std::string& objIn, const std::string& pmOut, WhittleStatsT* stats = nullptr);

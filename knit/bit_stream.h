@@ -1,0 +1,248 @@
+#pragma once
+
+// Byte streams buffered in 4096-byte blocks (over a file or over memory) and the bit sink and
+// bit source that the arithmetic coder writes to and reads from. Bits fill bytes least
+// significant bit first. Nothing here prints: callers report failures with their own messages.
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace knit
+{
+
+// Byte output collected in a 4096-byte buffer; subclasses say where full buffers go.
+class OutputStreamT
+{
+public:
+    static constexpr size_t kBufferSize = 4096;
+
+    OutputStreamT() = default;
+    virtual ~OutputStreamT() = default;
+    OutputStreamT(const OutputStreamT&) = delete;
+    OutputStreamT& operator=(const OutputStreamT&) = delete;
+
+    // Appends one byte. After a failed write further bytes are dropped (see failed()).
+    void put(uint8_t byte)
+    {
+        if (used_ == kBufferSize)
+        {
+            drain();
+        }
+        buffer_[used_++] = byte;
+    }
+    // Appends n bytes.
+    void putBytes(const void* data, size_t n);
+    // Passes the buffered bytes on. Returns false once any write has failed.
+    bool flush();
+    // True once a write has failed (a full disk, for instance); the failure is sticky.
+    bool failed() const { return failed_; }
+    // Bytes handed to put so far.
+    uint64_t bytesWritten() const { return written_ + used_; }
+
+protected:
+    // Writes n bytes to the destination; returns false on failure.
+    virtual bool write(const uint8_t* data, size_t n) = 0;
+
+private:
+    void drain();
+
+    uint8_t buffer_[kBufferSize];
+    size_t used_ = 0;
+    uint64_t written_ = 0;
+    bool failed_ = false;
+};
+
+// Output into a byte vector (tests, fuzzers, benchmarks).
+class MemoryOutputStreamT : public OutputStreamT
+{
+public:
+    // The bytes written so far; call flush() first.
+    const std::vector<uint8_t>& bytes() const { return bytes_; }
+
+protected:
+    bool write(const uint8_t* data, size_t n) override;
+
+private:
+    std::vector<uint8_t> bytes_;
+};
+
+// Output into a file, written to a temporary file beside the target and renamed onto it by
+// close(), so that a failed run never leaves a half-written target behind. The target is created
+// with read and write permission for everyone the umask allows.
+class FileOutputStreamT : public OutputStreamT
+{
+public:
+    FileOutputStreamT() = default;
+    // Removes the temporary file if close() was not reached.
+    ~FileOutputStreamT() override;
+
+    // Creates the temporary file beside path. Returns false (and keeps nothing) on failure.
+    bool open(const std::string& path);
+    // Flushes, closes and renames the temporary file onto the target. Returns false, and
+    // removes the temporary file, if any write, the close or the rename failed.
+    bool close();
+    bool isOpen() const { return fd_ >= 0; }
+
+protected:
+    bool write(const uint8_t* data, size_t n) override;
+
+private:
+    int fd_ = -1;
+    std::string path_;
+    std::string tempPath_;
+};
+
+// Byte input read in 4096-byte blocks; subclasses say where the blocks come from.
+class InputStreamT
+{
+public:
+    static constexpr size_t kBufferSize = 4096;
+
+    InputStreamT() = default;
+    virtual ~InputStreamT() = default;
+    InputStreamT(const InputStreamT&) = delete;
+    InputStreamT& operator=(const InputStreamT&) = delete;
+
+    // The next byte, or -1 at the end of the input (also after a read error).
+    int get()
+    {
+        if (next_ == end_ && !refill())
+        {
+            return -1;
+        }
+        return *next_++;
+    }
+    // Reads up to n bytes; returns how many were read (fewer only at the end).
+    size_t getBytes(void* data, size_t n);
+    // True once a read has failed (as opposed to a plain end of input).
+    bool failed() const { return failed_; }
+
+protected:
+    // Reads up to n bytes into data; returns the count, 0 at the end, -1 on error.
+    virtual long read(uint8_t* data, size_t n) = 0;
+
+private:
+    bool refill();
+
+    uint8_t buffer_[kBufferSize];
+    const uint8_t* next_ = buffer_;
+    const uint8_t* end_ = buffer_;
+    bool failed_ = false;
+    bool ended_ = false;
+};
+
+// Input from memory; the bytes are not copied and must outlive the stream.
+class MemoryInputStreamT : public InputStreamT
+{
+public:
+    MemoryInputStreamT(const uint8_t* data, size_t size)
+        : data_(data)
+        , size_(size)
+    {
+    }
+
+protected:
+    long read(uint8_t* data, size_t n) override;
+
+private:
+    const uint8_t* data_;
+    size_t size_;
+    size_t offset_ = 0;
+};
+
+// Input from a file opened in binary mode.
+class FileInputStreamT : public InputStreamT
+{
+public:
+    FileInputStreamT() = default;
+    ~FileInputStreamT() override;
+
+    // Opens path for reading; false when it cannot be opened.
+    bool open(const std::string& path);
+    void close();
+
+protected:
+    long read(uint8_t* data, size_t n) override;
+
+private:
+    int fd_ = -1;
+};
+
+// Packs bits into bytes, least significant bit first; a byte goes out when its eighth bit is in.
+class BitSinkT
+{
+public:
+    explicit BitSinkT(OutputStreamT& out)
+        : out_(out)
+    {
+    }
+
+    void putBit(int bit)
+    {
+        current_ |= static_cast<uint32_t>(bit & 1) << filled_;
+        ++bits_;
+        if (++filled_ == 8)
+        {
+            out_.put(static_cast<uint8_t>(current_));
+            current_ = 0;
+            filled_ = 0;
+        }
+    }
+    // Writes the last partial byte with its remaining high bits zero (nothing if none).
+    void flush();
+    // Bits put so far.
+    uint64_t bitCount() const { return bits_; }
+    OutputStreamT& stream() { return out_; }
+
+private:
+    OutputStreamT& out_;
+    uint32_t current_ = 0;
+    int filled_ = 0;
+    uint64_t bits_ = 0;
+};
+
+// Unpacks bits from bytes, least significant bit first. Past the end of the input it yields
+// zero bits; once more than kMaxBitsPastEnd of those have been read the source is overrun: a
+// valid stream never needs them, so the reader treats that as a bad file.
+class BitSourceT
+{
+public:
+    static constexpr uint64_t kMaxBitsPastEnd = 32;
+
+    explicit BitSourceT(InputStreamT& in)
+        : in_(in)
+    {
+    }
+
+    int getBit()
+    {
+        if (left_ == 0)
+        {
+            int byte = in_.get();
+            if (byte < 0)
+            {
+                ++pastEnd_;
+                return 0;
+            }
+            current_ = static_cast<uint32_t>(byte);
+            left_ = 8;
+        }
+        int bit = static_cast<int>(current_ & 1);
+        current_ >>= 1;
+        --left_;
+        return bit;
+    }
+    // True once more than kMaxBitsPastEnd zero bits past the end have been read.
+    bool overrun() const { return pastEnd_ > kMaxBitsPastEnd; }
+    uint64_t bitsPastEnd() const { return pastEnd_; }
+
+private:
+    InputStreamT& in_;
+    uint32_t current_ = 0;
+    int left_ = 0;
+    uint64_t pastEnd_ = 0;
+};
+
+} // namespace knit

@@ -26,7 +26,7 @@ struct HeaderT
 };
 
 constexpr HeaderT kHeaders[] = {
-    {"#Inventor V2.1 ascii", 20, false},      {"#Inventor V2.0 ascii", 20, false},
+    {"#Inventor V2.1 ascii", 20, false},     {"#Inventor V2.0 ascii", 20, false},
     {"#Inventor V2.1 binary  \n", 24, true}, {"#Inventor V2.0 binary  \n", 24, true},
     {"#VRML V1.0 ascii", 16, false},
 };
@@ -40,13 +40,12 @@ struct FieldSkipT
 };
 
 constexpr FieldSkipT kFieldSkips[] = {
-    {"specularColor", 4, 0}, {"diffuseColor", 4, 0},  {"ambientColor", 4, 0},
-    {"shininess", 2, 0},     {"color", 3, 0},         {"direction", 3, 0},
-    {"vertexOrdering", 0, 1}, {"shapeType", 0, 1},    {"faceType", 0, 1},
-    {"creaseAngle", 1, 0},   {"string", 0, 1},        {"value", 0, 1},
+    {"specularColor", 4, 0}, {"diffuseColor", 4, 0}, {"ambientColor", 4, 0},   {"shininess", 2, 0},
+    {"color", 3, 0},         {"direction", 3, 0},    {"vertexOrdering", 0, 1}, {"shapeType", 0, 1},
+    {"faceType", 0, 1},      {"creaseAngle", 1, 0},  {"string", 0, 1},         {"value", 0, 1},
 };
 
-constexpr size_t kMaxName = 255;  // names of this length or more are refused
+constexpr size_t kMaxName = 255;   // names of this length or more are refused
 constexpr size_t kMaxNumber = 128; // longer number texts are refused
 
 const char* const kSectionNode[2] = {"Coordinate3", "IndexedFaceSet"};
@@ -87,7 +86,8 @@ int InventorFormatT::probe(const unsigned char* bytes, int n) const
 {
     for (size_t i = 0; i < sizeof kHeaders / sizeof kHeaders[0]; ++i)
     {
-        if (n >= kHeaders[i].length && std::memcmp(bytes, kHeaders[i].text, kHeaders[i].length) == 0)
+        if (n >= kHeaders[i].length &&
+            std::memcmp(bytes, kHeaders[i].text, kHeaders[i].length) == 0)
         {
             return static_cast<int>(i) + 1;
         }
@@ -633,7 +633,8 @@ int InventorFormatT::countHint(int section)
     {
         return -1;
     }
-    return sections_[section].count > INT_MAX ? INT_MAX : static_cast<int>(sections_[section].count);
+    return sections_[section].count > INT_MAX ? INT_MAX
+                                              : static_cast<int>(sections_[section].count);
 }
 
 // ---- Elements ----------------------------------------------------------------------------
@@ -807,8 +808,8 @@ int InventorFormatT::beginWriteSection(int section, int count)
         return kWrongFaceValence;
     }
     writeSection_ = section;
-    const char* opening = section == kSectionVertices ? "Coordinate3{point[\n"
-                                                      : "IndexedFaceSet{coordIndex[\n";
+    const char* opening =
+        section == kSectionVertices ? "Coordinate3{point[\n" : "IndexedFaceSet{coordIndex[\n";
     return std::fputs(opening, file_) < 0 ? kError : kOk;
 }
 

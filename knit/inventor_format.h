@@ -37,8 +37,8 @@ private:
     struct SectionT
     {
         bool found = false;
-        int64_t start = 0;     // offset of the first element
-        uint32_t count = 0;    // binary: values in the array (vertices or indices)
+        int64_t start = 0;       // offset of the first element
+        uint32_t count = 0;      // binary: values in the array (vertices or indices)
         uint32_t fieldsLeft = 0; // binary: fields of the node after the array
     };
 
@@ -60,15 +60,15 @@ private:
     FileInputT in_;
     bool binary_ = false;
     SectionT sections_[2];
-    int current_ = -1;        // section being read, -1 none
+    int current_ = -1; // section being read, -1 none
     bool sectionEnded_ = false;
-    uint32_t left_ = 0;       // binary: values left in the current section
+    uint32_t left_ = 0; // binary: values left in the current section
     // The scan frontier: where scanning goes on, and whether it stands inside a section node.
     int64_t frontier_ = 0;
     int frontierSection_ = -1;
-    uint64_t depth_ = 0;      // text: groups open at the frontier
-    bool scanDone_ = false;   // the scan reached the end of the file or failed
-    int scanResult_ = 0;      // what a finished scan returns again
+    uint64_t depth_ = 0;    // text: groups open at the frontier
+    bool scanDone_ = false; // the scan reached the end of the file or failed
+    int scanResult_ = 0;    // what a finished scan returns again
     bool ignoredShapes_ = false;
     bool reported_ = false;
     int writeSection_ = -1;

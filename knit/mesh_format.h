@@ -52,7 +52,11 @@ public:
     virtual int readFace(std::vector<int32_t>& indices) = 0;
     // Element count announced by the file for the section, -1 when unknown. The count is
     // already checked against the bytes the file still holds.
-    virtual int countHint(int section) { (void)section; return -1; }
+    virtual int countHint(int section)
+    {
+        (void)section;
+        return -1;
+    }
 
     virtual int beginWriteSection(int section, int count) = 0;
     virtual int writeVertex(const float xyz[3]) = 0;

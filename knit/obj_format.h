@@ -36,10 +36,10 @@ private:
 
     FileInputT in_;
     std::string line_;
-    size_t rest_ = 0;        // where the words of line_ start
-    int current_ = -1;       // section being read
+    size_t rest_ = 0;          // where the words of line_ start
+    int current_ = -1;         // section being read
     int64_t verticesRead_ = 0; // vertex lines before the current position
-    bool pending_ = false;   // line_ holds the section's first line, not yet returned
+    bool pending_ = false;     // line_ holds the section's first line, not yet returned
 };
 
 } // namespace knit

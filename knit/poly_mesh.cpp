@@ -125,8 +125,7 @@ int readElements(PolyMeshT& mesh, GenericMeshReaderT& reader)
             if (indices[i] < 0 || indices[i] >= vertexCount)
             {
                 knitErr("Bad file: face %lld uses vertex %lld, the file has %lld vertices\n",
-                        static_cast<long long>(faceNumber),
-                        static_cast<long long>(indices[i]) + 1,
+                        static_cast<long long>(faceNumber), static_cast<long long>(indices[i]) + 1,
                         static_cast<long long>(vertexCount));
                 releaseFace(face);
                 return kBuildBadMesh;
@@ -158,11 +157,11 @@ int readElements(PolyMeshT& mesh, GenericMeshReaderT& reader)
 // Half-edge hash entry: an edge entered under its lower-numbered endpoint.
 struct HalfEdgeT
 {
-    int32_t other;   // the higher-numbered endpoint
-    int32_t next;    // next entry of the bucket, -1 at the end
+    int32_t other; // the higher-numbered endpoint
+    int32_t next;  // next entry of the bucket, -1 at the end
     PolyFaceT* face;
     int32_t corner;
-    bool forward;    // the face runs the edge from the lower to the higher endpoint
+    bool forward; // the face runs the edge from the lower to the higher endpoint
     bool matched;
 };
 

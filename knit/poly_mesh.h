@@ -28,8 +28,8 @@ struct PolyVertexT
 // Bits of PolyCornerT::link. The low 30 bits are the corner index in the neighbour that shares
 // the edge; always mask with kLinkMask before using it as an index.
 constexpr uint32_t kLinkMask = 0x3FFFFFFFu;
-constexpr uint32_t kEntryMark = 0x40000000u;        // coders: the face was entered here
-constexpr uint32_t kKnownVertexMark = 0x80000000u;  // coders: the vertex is already numbered
+constexpr uint32_t kEntryMark = 0x40000000u;       // coders: the face was entered here
+constexpr uint32_t kKnownVertexMark = 0x80000000u; // coders: the vertex is already numbered
 
 // PolyFaceT::flags: bit 31 marks a hole face; bits 0-30 hold a face number (0 = none).
 constexpr uint32_t kHoleFlag = 0x80000000u;
@@ -104,9 +104,9 @@ public:
     int32_t vertexCount = 0;   // set by the decoder
     float boxMax[3] = {1, 1, 1};
     float boxMin[3] = {0, 0, 0};
-    std::vector<PolyVertexT*> vertices;  // file order, then split-off copies
-    std::vector<PolyFaceT*> faces;       // file order (decoded order for a decoded mesh)
-    std::vector<PolyFaceT*> boundaries;  // hole faces
+    std::vector<PolyVertexT*> vertices; // file order, then split-off copies
+    std::vector<PolyFaceT*> faces;      // file order (decoded order for a decoded mesh)
+    std::vector<PolyFaceT*> boundaries; // hole faces
     int32_t geometryBits = 0;
     std::vector<float> decodedPositions; // x, y, z per decoded vertex, in vertex number order
     int32_t components = 0;

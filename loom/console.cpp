@@ -47,14 +47,19 @@ ConsoleSinkT setConsoleSink(ConsoleSinkT sink)
 
 ConsoleCaptureT::ConsoleCaptureT()
 {
-    previous_ = setConsoleSink([this](const std::string& line) {
-        std::lock_guard<std::mutex> lock(mutex_);
-        text_ += line;
-        text_ += '\n';
-    });
+    previous_ = setConsoleSink(
+        [this](const std::string& line)
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            text_ += line;
+            text_ += '\n';
+        });
 }
 
-ConsoleCaptureT::~ConsoleCaptureT() { setConsoleSink(std::move(previous_)); }
+ConsoleCaptureT::~ConsoleCaptureT()
+{
+    setConsoleSink(std::move(previous_));
+}
 
 std::string ConsoleCaptureT::text() const
 {

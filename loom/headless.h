@@ -9,9 +9,9 @@ namespace loom
 // Exit codes of the headless command line.
 enum HeadlessExitT
 {
-    kExitOk = 0,       // every command ran
-    kExitFailed = 1,   // a command ran and failed (the run stops there)
-    kExitUsage = 2,    // unknown command or missing argument (nothing runs)
+    kExitOk = 0,     // every command ran
+    kExitFailed = 1, // a command ran and failed (the run stops there)
+    kExitUsage = 2,  // unknown command or missing argument (nothing runs)
 };
 
 // Runs the commands in argv[1..argc-1] (see loom --help); returns a HeadlessExitT value.

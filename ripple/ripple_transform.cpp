@@ -1,0 +1,367 @@
+// The forward and inverse pipelines of ripple. Both read a mesh, give it saved positions (from
+// the parameter file, or its own positions in the inverse), read the hierarchy, check that it
+// names this mesh's vertices and replay it once; the forward pipeline then writes base positions
+// and details, the inverse one loads them and undoes the collapses from the coarsest back to the
+// finest. Every failure is printed where it is found and ends the run with its exit code, and no
+// destination file is written unless the whole run succeeded.
+#include "ripple/ripple_transform.h"
+
+#include "mesh/exception.h"
+#include "pm/detail_coding.h"
+#include "ripple/ripple_files.h"
+#include "ripple/ripple_log.h"
+#include "whittle/build_level.h"
+
+#include <cmath>
+#include <limits>
+#include <memory>
+#include <new>
+#include <vector>
+
+namespace ripple
+{
+
+namespace
+{
+
+bool finite(const Vec3T& v)
+{
+    return std::isfinite(v.x) && std::isfinite(v.y) && std::isfinite(v.z);
+}
+
+// Steps 1 and 2 of both pipelines: the mesh from an OBJ file, numbered, with faces, box and
+// diagonal. No unused vertices are removed.
+bool readMesh(MeshT& mesh, const std::string& path)
+{
+    if (!readPolygonObj(mesh, path))
+    {
+        rippleLine("cannot read mesh " + path);
+        return false;
+    }
+    mesh.indexVertices();
+    mesh.buildFaces();
+    mesh.boundingBox();
+    const Vec3dT extent = Vec3dT(mesh.bboxMax) - Vec3dT(mesh.bboxMin);
+    mesh.diagonal = static_cast<float>(length(extent));
+    return true;
+}
+
+// Reads the hierarchy and checks it against the mesh. With `needCollapses` a file without
+// collapses counts as unreadable. Returns kExitOk or the exit code of the failure.
+int readHierarchy(ProgressiveMeshT& pm, const std::string& path, bool needCollapses)
+{
+    const PmReadReportT report = pm.read(path);
+    if (!report.opened || (needCollapses && pm.colls.empty()))
+    {
+        rippleLine("cannot read hierarchy " + path);
+        return kExitUnreadable;
+    }
+    if (report.malformed > 0)
+    {
+        // A skipped line would shift every later level start or collapse.
+        RippleLogT() << "hierarchy " << path << " has " << report.malformed << " malformed lines";
+        return kExitFailed;
+    }
+    if (!pm.colls.empty() && !hierarchyMatchesMesh(pm, pm.mesh()))
+    {
+        rippleLine("hierarchy does not match mesh");
+        return kExitFailed;
+    }
+    return kExitOk;
+}
+
+// One buildLevel call: the replay of the stored collapses (or, without any, one simplification
+// pass). Fails when the replay stopped early or a level weight left the float range, which
+// would make details infinite, or zero (a factor of exactly 0 zeroes them on purpose).
+int replay(ProgressiveMeshT& pm, float levelScale)
+{
+    const LevelReportT report = buildLevel(pm);
+    if (report.mismatch || (report.replayed && report.replay != ReplayEndT::kReplayComplete))
+    {
+        RippleLogT() << "replay stopped after " << pm.vvs.size() << " of " << pm.colls.size()
+                     << " collapses";
+        return kExitFailed;
+    }
+    for (const VertexDetailT& detail : pm.vvs)
+    {
+        if (!std::isfinite(detail.scale) || (detail.scale == 0.0f && levelScale != 0.0f))
+        {
+            RippleLogT() << "level weight out of range with scaling by " << levelScale;
+            return kExitFailed;
+        }
+    }
+    return kExitOk;
+}
+
+bool detailsFinite(const ProgressiveMeshT& pm)
+{
+    for (const VertexDetailT& detail : pm.vvs)
+    {
+        if (!std::isfinite(detail.t1) || !std::isfinite(detail.t2) || !std::isfinite(detail.n))
+        {
+            return false;
+        }
+    }
+    return true;
+}
+
+} // namespace
+
+DedgeT splitLast(ProgressiveMeshT& pm)
+{
+    if (pm.vvs.empty())
+    {
+        return {};
+    }
+    VertexDetailT& record = pm.vvs.back();
+    DedgeT first;
+    DedgeT second;
+    VertexT* removed = record.splitArguments(first, second);
+    if (removed == nullptr)
+    {
+        return {};
+    }
+    const DedgeT e = pm.mesh().split(first, second, removed);
+    if (!e)
+    {
+        return {};
+    }
+    decodeDetail(record, e, pm.weighted != 0, pm.mesh().unitWeights);
+    pm.vvs.pop_back();
+    return e;
+}
+
+void scaleNormals(ProgressiveMeshT& pm, float factor)
+{
+    for (VertexDetailT& detail : pm.vvs)
+    {
+        detail.n *= factor;
+    }
+}
+
+bool hierarchyMatchesMesh(const ProgressiveMeshT& pm, const MeshT& mesh)
+{
+    const size_t count = mesh.byIndex.size();
+    std::vector<uint8_t> named(count, 0);
+    // A vertex that faces use has edges, so the builder gave it a dedge.
+    auto used = [&](size_t i) { return bool(mesh.byIndex[i]->dedge); };
+    auto name = [&](int32_t index, bool collapse)
+    {
+        if (index < 0 || size_t(index) >= count || named[size_t(index)] != 0)
+        {
+            return false;
+        }
+        named[size_t(index)] = 1;
+        return !collapse || used(size_t(index));
+    };
+    for (int32_t index : pm.baseOrder)
+    {
+        if (!name(index, false))
+        {
+            return false;
+        }
+    }
+    for (const CollapseT& c : pm.colls)
+    {
+        if (!name(c.vertex, true))
+        {
+            return false;
+        }
+    }
+    for (size_t i = 0; i < count; ++i)
+    {
+        if (used(i) && named[i] == 0)
+        {
+            return false;
+        }
+    }
+    return true;
+}
+
+int runForward(const RippleOptionsT& options)
+{
+    std::unique_ptr<MeshT> mesh;
+    try
+    {
+        mesh = std::make_unique<MeshT>();
+    }
+    catch (const std::bad_alloc&)
+    {
+        rippleLine("cannot create the mesh");
+        return kExitForwardMesh;
+    }
+    mesh->unitWeights = options.unitWeights;
+    if (!readMesh(*mesh, options.srcFile))
+    {
+        return kExitUnreadable;
+    }
+    const SavedPositionsT saved = readSavedPositions(*mesh, options.paramFile);
+    if (!saved.opened)
+    {
+        rippleLine("cannot read parameter file " + options.paramFile);
+        return kExitUnreadable;
+    }
+    if (saved.positions < mesh->byIndex.size())
+    {
+        RippleLogT() << "parameter file " << options.paramFile << " gives " << saved.positions
+                     << " positions for " << mesh->byIndex.size() << " vertices";
+        return kExitFailed;
+    }
+
+    std::unique_ptr<ProgressiveMeshT> pm;
+    try
+    {
+        pm = std::make_unique<ProgressiveMeshT>(*mesh);
+    }
+    catch (const std::bad_alloc&)
+    {
+        rippleLine("cannot create the progressive mesh");
+        return kExitForwardPm;
+    }
+    pm->weighted = 1;
+    pm->levelScale = options.levelScale;
+    // A hierarchy without collapses keeps the one simplification pass of buildLevel, whose
+    // hierarchy the output then carries.
+    if (const int code = readHierarchy(*pm, options.pmFile, false); code != kExitOk)
+    {
+        return code;
+    }
+    if (const int code = replay(*pm, options.levelScale); code != kExitOk)
+    {
+        return code;
+    }
+    scaleNormals(*pm, options.normalScale);
+    if (!detailsFinite(*pm))
+    {
+        rippleLine("details out of range: the scale factors are too large for this mesh");
+        return kExitFailed;
+    }
+    // write() prints "cannot write" and the path itself.
+    return pm->write(options.destFile, false) ? kExitOk : kExitUnwritable;
+}
+
+int runInverse(const RippleOptionsT& options)
+{
+    std::unique_ptr<MeshT> mesh;
+    try
+    {
+        mesh = std::make_unique<MeshT>();
+    }
+    catch (const std::bad_alloc&)
+    {
+        rippleLine("cannot create the mesh");
+        return kExitInverseMesh;
+    }
+    mesh->unitWeights = options.unitWeights;
+    if (!readMesh(*mesh, options.paramFile))
+    {
+        return kExitUnreadable;
+    }
+    mesh->saveGeometry();
+
+    std::unique_ptr<ProgressiveMeshT> pm;
+    try
+    {
+        pm = std::make_unique<ProgressiveMeshT>(*mesh);
+    }
+    catch (const std::bad_alloc&)
+    {
+        rippleLine("cannot create the progressive mesh");
+        return kExitInversePm;
+    }
+    pm->weighted = 1;
+    pm->levelScale = options.levelScale;
+    // Every detail is replaced from the coefficient file, so the replay need not encode them.
+    pm->encodeDetails = false;
+    // Without collapses buildLevel would simplify the parameter geometry instead of what the
+    // forward run simplified.
+    if (const int code = readHierarchy(*pm, options.pmFile, true); code != kExitOk)
+    {
+        return code;
+    }
+    if (const int code = replay(*pm, options.levelScale); code != kExitOk)
+    {
+        return code;
+    }
+
+    // Mark what the coefficient file must supply, so that a short file cannot leave replayed
+    // values in place.
+    const float unset = std::numeric_limits<float>::quiet_NaN();
+    for (VertexT* v : mesh->vertices())
+    {
+        v->pos = {unset, unset, unset};
+    }
+    for (VertexDetailT& detail : pm->vvs)
+    {
+        detail.t1 = detail.t2 = detail.n = unset;
+    }
+    const PmReadReportT coefficients = pm->readCoefficients(options.srcFile);
+    if (!coefficients.opened)
+    {
+        rippleLine("cannot read coefficients " + options.srcFile);
+        return kExitUnreadable;
+    }
+    size_t positions = 0;
+    for (const VertexT* v : mesh->vertices())
+    {
+        positions += finite(v->pos) ? 1 : 0;
+    }
+    if (positions < mesh->vertexCount())
+    {
+        RippleLogT() << "coefficients " << options.srcFile << " give " << positions
+                     << " finite base positions for " << mesh->vertexCount() << " base vertices";
+        return kExitFailed;
+    }
+    if (!detailsFinite(*pm))
+    {
+        RippleLogT() << "coefficients " << options.srcFile << " give " << coefficients.details
+                     << " details for " << pm->vvs.size() << " collapses";
+        return kExitFailed;
+    }
+
+    scaleNormals(*pm, 1.0f / options.normalScale);
+    const size_t collapses = pm->vvs.size();
+    while (splitLast(*pm))
+    {
+    }
+    if (!pm->vvs.empty())
+    {
+        RippleLogT() << "vertex split failed after " << collapses - pm->vvs.size() << " of "
+                     << collapses << " splits";
+        return kExitFailed;
+    }
+    for (const VertexT* v : mesh->byIndex)
+    {
+        if (!finite(v->pos))
+        {
+            rippleLine("rebuilt positions out of range: the coefficients do not fit this mesh");
+            return kExitFailed;
+        }
+    }
+    if (!writeObj(*mesh, options.destFile))
+    {
+        rippleLine("cannot write " + options.destFile);
+        return kExitUnwritable;
+    }
+    return kExitOk;
+}
+
+int runRipple(const RippleOptionsT& options)
+{
+    try
+    {
+        return options.inverse ? runInverse(options) : runForward(options);
+    }
+    catch (const ExceptionT& exception)
+    {
+        rippleLine(exception.message());
+        return kExitFailed;
+    }
+    catch (const std::bad_alloc&)
+    {
+        rippleLine("out of memory");
+        return options.inverse ? kExitInverseMesh : kExitForwardMesh;
+    }
+}
+
+} // namespace ripple

@@ -5,6 +5,7 @@
 
 #include <cassert>
 #include <cstddef>
+#include <iterator>
 
 // The position of a record in an IntrusiveListT<T>. A record type T derives from ListLinkT<T>;
 // it can be in at most one list of that type at a time.
@@ -27,6 +28,13 @@ public:
     class iterator
     {
     public:
+        using iterator_category = std::forward_iterator_tag;
+        using value_type = T*;
+        using difference_type = std::ptrdiff_t;
+        using pointer = T* const*;
+        using reference = T*;
+
+        iterator() = default;
         explicit iterator(T* item)
             : item_(item)
         {
@@ -37,10 +45,16 @@ public:
             item_ = item_->nextInList;
             return *this;
         }
+        iterator operator++(int)
+        {
+            iterator old = *this;
+            item_ = item_->nextInList;
+            return old;
+        }
         bool operator==(const iterator&) const = default;
 
     private:
-        T* item_;
+        T* item_ = nullptr;
     };
 
     iterator begin() const { return iterator(head_); }

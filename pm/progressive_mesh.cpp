@@ -201,46 +201,26 @@ void ProgressiveMeshT::collapseStep(DedgeT dedge)
     detail.fill(dedge);
     vvs.push_back(detail);
 
-    // Touching matters only when candidates exist (the simplifier); a replay skips the gathering.
-    const bool gather = hasCandidates();
-    neighbourhood_.clear();
-    if (gather)
+    // Set aside every candidate around the collapse for the rest of the pass: the rings of the
+    // removed vertex, of its neighbours and of the vertices across the far edges of its faces.
+    // Marking before the collapse marks the same surviving dedges as marking after it; the dedges
+    // the collapse deletes are retired by edgeRemoved anyway. Touching matters only when
+    // candidates exist (the simplifier); a replay skips it.
+    if (hasCandidates())
     {
         const size_t limit = walkLimit(mesh_);
-        // The dedges the collapse deletes; they must not be touched afterwards.
-        DedgeT deleted[6] = {dedge, dedge.sym()};
-        if (DedgeT c = dedge.next())
-        {
-            deleted[2] = c.next();
-            deleted[3] = deleted[2].sym();
-        }
-        if (DedgeT y = dedge.sym().next())
-        {
-            deleted[4] = y;
-            deleted[5] = y.sym();
-        }
-        auto add = [&](DedgeT g)
-        {
-            for (DedgeT x : deleted)
-            {
-                if (x == g)
-                {
-                    return;
-                }
-            }
-            neighbourhood_.push_back(g);
-        };
+        auto mark = [this](DedgeT g) { touch(g); };
         forEachLeaving(
             dedge.org()->dedge,
             [&](DedgeT d)
             {
-                add(d);
-                forEachLeaving(d.dest()->dedge, add, limit);
+                touch(d);
+                forEachLeaving(d.dest()->dedge, mark, limit);
                 if (DedgeT e = d.next())
                 {
                     if (DedgeT across = e.rotate())
                     {
-                        forEachLeaving(across.dest()->dedge, add, limit);
+                        forEachLeaving(across.dest()->dedge, mark, limit);
                     }
                 }
             },
@@ -248,9 +228,4 @@ void ProgressiveMeshT::collapseStep(DedgeT dedge)
     }
 
     mesh_.collapse(dedge, this);
-
-    for (DedgeT g : neighbourhood_)
-    {
-        touch(g);
-    }
 }

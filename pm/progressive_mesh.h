@@ -134,10 +134,10 @@ public:
     // does a negative position.
     VertexT* ringNeighbour(const VertexT* removed, int32_t ringPos) const;
 
-    // Makes the detail of the collapse of `dedge` (encodeDetail, fill, append to vvs), gathers the
-    // collapse neighbourhood (the rings of org(dedge), of its neighbours and of the vertices across
-    // the far edges of its faces, less the dedges the collapse deletes), collapses `dedge` with
-    // this object as listener and marks every gathered candidate touched. Throws ExceptionT "bad
+    // Makes the detail of the collapse of `dedge` (encodeDetail, fill, append to vvs), marks every
+    // candidate of the collapse neighbourhood touched (the rings of org(dedge), of its neighbours
+    // and of the vertices across the far edges of its faces) and collapses `dedge` with this
+    // object as listener. Throws ExceptionT "bad
     // collapse" from the mesh when the edge has no face on either side.
     void collapseStep(DedgeT dedge);
 
@@ -185,5 +185,4 @@ private:
     std::deque<CandidateT> candidatePool_;
     std::vector<CandidateT*> freeCandidates_;
     std::vector<CandidateT*> retiredCandidates_;
-    std::vector<DedgeT> neighbourhood_;
 };

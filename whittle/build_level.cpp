@@ -103,64 +103,84 @@ LevelReportT simplificationPass(ProgressiveMeshT& pm)
     }
 
     pm.levels.push_back(int32_t(pm.colls.size()));
-    mesh.recomputeEdgeWeights(mesh.unitWeights);
     if (pm.weighted != 0)
     {
         pm.levelWeight = pm.levelWeight * pm.levelScale;
     }
 
+    std::vector<CandidateT*>& listed = buffers.listed;
+    std::vector<uint64_t>& order = buffers.order;
+    listed.clear();
+    order.clear();
+    auto list = [&](EdgeT* e)
+    {
+        for (int side = 0; side < 2; ++side)
+        {
+            const DedgeT d = e->dedge(side);
+            CandidateT* c = pm.candidateOf(d);
+            c->cost = double(float(collapseCost(d, limit)));
+            c->state = kCandidateLive;
+            order.push_back(uint64_t(costKey(c->cost)) << 32 | uint64_t(listed.size()));
+            listed.push_back(c);
+        }
+    };
+
+    // One sweep over the edge list recomputes the edge weights (in edge-list order, as the whole
+    // mesh recomputation does) and measures the lengths. After the first pass the threshold is
+    // known beforehand, so the same sweep lists the candidates too.
+    const bool firstPass = pm.lengthThreshold < 0.0f;
+    if (!firstPass)
+    {
+        pm.lengthThreshold = pm.lengthThreshold * pm.lengthGrowth;
+    }
+    const bool unitWeights = mesh.unitWeights;
+    const bool fromSaved = mesh.useSaved;
+    double threshold = pm.lengthThreshold;
     std::vector<double>& lengths = buffers.lengths;
     lengths.clear();
     double shortest = 1e23;
     double longest = 0.0;
-    for (const EdgeT* e : mesh.edges())
-    {
-        const double len = distance(e->vert[0]->pos, e->vert[1]->pos);
-        lengths.push_back(len);
-        shortest = std::min(shortest, len);
-        longest = std::max(longest, len);
-    }
-    if (pm.lengthThreshold < 0.0f)
-    {
-        pm.lengthThreshold = float((shortest + 1e-6) * 2.0);
-    }
-    else
-    {
-        pm.lengthThreshold = pm.lengthThreshold * pm.lengthGrowth;
-    }
-    const double threshold = pm.lengthThreshold;
-    report.longerEdge = !lengths.empty() && longest >= threshold;
-
-    std::vector<CandidateT*>& listed = buffers.listed;
-    listed.clear();
-    size_t position = 0;
     for (EdgeT* e : mesh.edges())
     {
-        if (lengths[position++] < threshold)
+        recomputeEdgeWeight(*e, unitWeights, fromSaved);
+        const double len = distance(e->vert[0]->pos, e->vert[1]->pos);
+        shortest = std::min(shortest, len);
+        longest = std::max(longest, len);
+        if (firstPass)
         {
-            for (int side = 0; side < 2; ++side)
+            lengths.push_back(len);
+        }
+        else if (len < threshold)
+        {
+            list(e);
+        }
+    }
+    if (firstPass)
+    {
+        pm.lengthThreshold = float((shortest + 1e-6) * 2.0);
+        threshold = pm.lengthThreshold;
+        size_t position = 0;
+        for (EdgeT* e : mesh.edges())
+        {
+            if (lengths[position++] < threshold)
             {
-                const DedgeT d = e->dedge(side);
-                CandidateT* c = pm.candidateOf(d);
-                c->cost = double(float(collapseCost(d, limit)));
-                c->state = kCandidateLive;
-                listed.push_back(c);
+                list(e);
             }
         }
     }
+    report.longerEdge = !mesh.edges().empty() && longest >= threshold;
     report.candidates = listed.size();
 
-    std::vector<uint64_t>& order = buffers.order;
-    order.clear();
-    for (size_t i = 0; i < listed.size(); ++i)
-    {
-        order.push_back(uint64_t(costKey(listed[i]->cost)) << 32 | uint64_t(i));
-    }
     radixSortByKey(order, buffers.scratch);
 
     const size_t take = size_t(std::floor(double(pm.takeFraction) * double(listed.size())));
     for (size_t i = 0; i < take && i < order.size(); ++i)
     {
+        // Sorted candidates lie all over memory; fetch a few ahead.
+        if (i + 16 < take)
+        {
+            __builtin_prefetch(listed[size_t(order[i + 16] & 0xffffffffu)]);
+        }
         CandidateT* c = listed[size_t(order[i] & 0xffffffffu)];
         if (c->state == kCandidateTouched)
         {

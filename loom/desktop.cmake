@@ -25,12 +25,24 @@ add_library(loom_view STATIC
 )
 target_include_directories(loom_view PUBLIC ${PROJECT_SOURCE_DIR})
 
+# OpenGL drawing (gl_area, md_area, bm_area), X11/GLX windows and threads (viewer_window,
+# viewer_host), the GTK dialog, console window and scripted mode, and the program's start.
 add_library(loom_gui STATIC
+    bm_area.cpp
+    cloom_dlg.cpp
+    console_window.cpp
+    desktop.cpp
     gl_area.cpp
+    gui_script.cpp
+    md_area.cpp
+    viewer_host.cpp
     viewer_window.cpp
 )
 target_link_libraries(loom_gui PUBLIC loom_view loom_core OpenGL::GL OpenGL::GLX OpenGL::GLU
                       X11::X11 PkgConfig::LOOM_GTK3 Threads::Threads)
+
+target_link_libraries(loom PRIVATE loom_gui)
+target_compile_definitions(loom PRIVATE LOOM_DESKTOP=1)
 
 meshwork_add_tests(loom_gui_tests
     SOURCES bmp_capture_test.cpp view_camera_test.cpp view_frames_test.cpp

@@ -42,6 +42,7 @@ void GlAreaT::attach(ViewerWindowI* window)
 void GlAreaT::initView()
 {
     glReady_ = true;
+    redo_ = true; // a window opened again has no cached drawing yet
     glClearColor(1, 1, 1, 0);
     glClearDepth(1);
     lightsDirty_ = true;

@@ -108,6 +108,9 @@ public:
     // (from the window thread). Needs mutex().
     void requestCapture(const std::string& path, std::function<void(bool)> done = {});
 
+    // Marks the cached drawing stale and asks for a paint (from any thread, under mutex()).
+    void refresh() { redraw(); }
+
     // State for the tests and the scripted mode (read under mutex()).
     const CameraT& camera() const { return camera_; }
     int lineWidth() const { return lineWidth_; }

@@ -603,6 +603,10 @@ bool ViewerWindowT::waitUntilRunning(double seconds)
 
 bool ViewerWindowT::sync(double seconds)
 {
+    if (!waitUntilRunning(seconds))
+    {
+        return false;
+    }
     long long token;
     {
         std::lock_guard lock(stateMutex_);
@@ -632,6 +636,7 @@ void ViewerWindowT::setTitle(const std::string& title)
         shownTitle_ = title;
     }
     XStoreName(x_state_->display, x_state_->window, title.c_str());
+    XFlush(x_state_->display);
 }
 
 void ViewerWindowT::captureMouse()

@@ -1,0 +1,327 @@
+#include "pm/detail_coding.h"
+
+#include "mesh/test_meshes.h"
+#include "pm/ring_walk.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <numbers>
+
+namespace
+{
+
+using meshtest::buildObj;
+using meshtest::leaving;
+using meshtest::prepare;
+
+bool isBoundary(const VertexT* v)
+{
+    return !v->dedge.hasFace();
+}
+
+// The link condition for collapsing d: the end points share exactly the apexes of d's faces, and
+// an edge with faces on both sides does not join two boundary vertices.
+bool collapsible(DedgeT d)
+{
+    std::set<const VertexT*> a, b, apexes;
+    for (DedgeT g : leaving(d.org()))
+    {
+        a.insert(g.dest());
+    }
+    for (DedgeT g : leaving(d.dest()))
+    {
+        if (a.count(g.dest()) > 0)
+        {
+            b.insert(g.dest());
+        }
+    }
+    if (d.hasFace())
+    {
+        apexes.insert(d.next().dest());
+    }
+    if (d.sym().hasFace())
+    {
+        apexes.insert(d.sym().next().dest());
+    }
+    if (d.hasFace() && d.sym().hasFace() && isBoundary(d.org()) && isBoundary(d.dest()))
+    {
+        return false;
+    }
+    return !apexes.empty() && a.size() >= 3 && b == apexes;
+}
+
+double span(const MeshT& mesh)
+{
+    return length(Vec3dT(mesh.bboxMax) - Vec3dT(mesh.bboxMin));
+}
+
+// Collapses `index`'s vertex towards the first neighbour that keeps the mesh manifold, with the
+// detail encoded; then splits it back, forgets its position and decodes it. Returns the distance
+// between the decoded and the original position, or -1 when no neighbour was collapsible.
+double roundTrip(const meshgen::GeneratedMeshT& source, int32_t index, bool weighted,
+                 float levelWeight, bool wantBoundary)
+{
+    MeshT mesh;
+    meshtest::build(mesh, source);
+    prepare(mesh);
+    mesh.recomputeEdgeWeights(false);
+    VertexT* o = mesh.byIndex[size_t(index)];
+    if (isBoundary(o) != wantBoundary || leaving(o).size() < 3)
+    {
+        return -1.0;
+    }
+    DedgeT chosen;
+    for (DedgeT d : leaving(o))
+    {
+        if (collapsible(d))
+        {
+            chosen = d;
+            break;
+        }
+    }
+    if (!chosen)
+    {
+        return -1.0;
+    }
+    const Vec3T original = o->pos;
+    ProgressiveMeshT pm(mesh);
+    pm.weighted = weighted ? 1 : 0;
+    pm.levelWeight = levelWeight;
+    pm.collapseStep(chosen);
+    VertexDetailT detail = pm.vvs.back();
+    DedgeT first, second;
+    VertexT* v = detail.splitArguments(first, second);
+    EXPECT_EQ(v, o);
+    v->pos = {1e3f, -1e3f, 7.0f};
+    DedgeT e = mesh.split(first, second, v);
+    EXPECT_EQ(e.org(), v);
+    EXPECT_EQ(meshtest::checkInvariants(mesh, true), "");
+    decodeDetail(detail, e, weighted, false);
+    return length(Vec3dT(v->pos) - Vec3dT(original)) / span(mesh);
+}
+
+TEST(DetailCodingRoundTrip, restoresInteriorVertices)
+{
+    meshgen::OptionsT irregular;
+    irregular.irregular = true;
+    const auto sources = {meshgen::sphere(9, 14), meshgen::torus(10, 8, irregular)};
+    for (const auto& source : sources)
+    {
+        int tried = 0;
+        for (int32_t i = 0; i < int32_t(source.positions.size()); i += 3)
+        {
+            const double error = roundTrip(source, i, false, 1.0f, false);
+            if (error >= 0.0)
+            {
+                ++tried;
+                EXPECT_LT(error, 1e-6) << "vertex " << i;
+            }
+        }
+        EXPECT_GT(tried, 20);
+    }
+}
+
+TEST(DetailCodingRoundTrip, restoresBoundaryVerticesOfThreeOrMoreNeighbours)
+{
+    meshgen::OptionsT irregular;
+    irregular.irregular = true;
+    const auto sources = {meshgen::grid(7, 5), meshgen::openCylinder(9, 3, irregular)};
+    for (const auto& source : sources)
+    {
+        int tried = 0;
+        for (int32_t i = 0; i < int32_t(source.positions.size()); ++i)
+        {
+            const double error = roundTrip(source, i, false, 1.0f, true);
+            if (error >= 0.0)
+            {
+                ++tried;
+                EXPECT_LT(error, 1e-6) << "vertex " << i;
+            }
+        }
+        EXPECT_GT(tried, 10);
+    }
+}
+
+TEST(DetailCodingRoundTrip, weightedDetailIsScaledAndUndone)
+{
+    const auto source = meshgen::sphere(7, 10);
+    MeshT mesh;
+    meshtest::build(mesh, source);
+    prepare(mesh);
+    mesh.recomputeEdgeWeights(false);
+    DedgeT d = mesh.byIndex[12]->dedge;
+    VertexDetailT plain, weighted;
+    encodeDetail(plain, d, false, 2.0f);
+    encodeDetail(weighted, d, true, 2.0f);
+    EXPECT_EQ(plain.scale, 1.0f);
+    EXPECT_EQ(weighted.scale, 2.0f);
+    EXPECT_FLOAT_EQ(weighted.t1, 2.0f * plain.t1);
+    EXPECT_FLOAT_EQ(weighted.t2, 2.0f * plain.t2);
+    EXPECT_FLOAT_EQ(weighted.n, 2.0f * plain.n);
+    EXPECT_LT(roundTrip(source, 12, true, 2.0f, false), 1e-6);
+}
+
+TEST(DetailCodingFrame, twoDedgeVertexGetsTheIdentityFrame)
+{
+    MeshT mesh;
+    buildObj(mesh, "v 0 0 0\nv 1 0 0\nv 0 1 0\nv 1 1 0.5\nf 1 2 3\nf 2 4 3\n");
+    prepare(mesh);
+    mesh.recomputeEdgeWeights(false);
+    VertexT* corner = mesh.byIndex[0];
+    ASSERT_EQ(leaving(corner).size(), 2u);
+    const LocalFrameT frame = localFrame(corner->dedge);
+    EXPECT_EQ(frame.t1, (Vec3T{1, 0, 0}));
+    EXPECT_EQ(frame.t2, (Vec3T{0, 1, 0}));
+    EXPECT_EQ(frame.n, (Vec3T{0, 0, 1}));
+    // The detail is then the plain difference from the prediction.
+    VertexDetailT detail;
+    encodeDetail(detail, corner->dedge, false, 1.0f);
+    const Vec3T p = predictVertex(corner);
+    EXPECT_FLOAT_EQ(detail.t1, corner->pos.x - p.x);
+    EXPECT_FLOAT_EQ(detail.t2, corner->pos.y - p.y);
+    EXPECT_FLOAT_EQ(detail.n, corner->pos.z - p.z);
+}
+
+TEST(DetailCodingFrame, planarRingGivesThePlaneNormalAndNoNormalDetail)
+{
+    MeshT mesh;
+    meshtest::build(mesh, meshgen::grid(4, 4));
+    prepare(mesh);
+    mesh.recomputeEdgeWeights(false);
+    int interior = 0;
+    for (VertexT* v : mesh.vertices())
+    {
+        if (isBoundary(v))
+        {
+            continue;
+        }
+        ++interior;
+        const LocalFrameT frame = localFrame(v->dedge);
+        EXPECT_NEAR(std::fabs(frame.n.z), 1.0, 1e-6);
+        EXPECT_NEAR(Vec3dT(frame.t1).z, 0.0, 1e-6);
+        EXPECT_NEAR(dot(Vec3dT(frame.t1), Vec3dT(frame.t2)), 0.0, 1e-6);
+        VertexDetailT detail;
+        encodeDetail(detail, v->dedge, false, 1.0f);
+        EXPECT_NEAR(detail.n, 0.0, 1e-7);
+    }
+    EXPECT_EQ(interior, 9);
+}
+
+TEST(DetailCodingFrame, degenerateNeighbourhoodFallsBackToTheIdentityFrame)
+{
+    // Vertex 1's first face has an opposite edge of zero length (vertices 2 and 3 coincide).
+    MeshT mesh;
+    buildObj(mesh, "v 0 0 0\nv 1 0 0\nv 1 0 0\nv 0 1 0\nv -1 0 0\n"
+                   "f 1 2 3\nf 1 3 4\nf 1 4 5\n");
+    prepare(mesh);
+    mesh.recomputeEdgeWeights(false);
+    const VertexT* a = mesh.byIndex[0];
+    DedgeT d = meshtest::findDedge(a, mesh.byIndex[1]);
+    ASSERT_TRUE(d.hasFace());
+    ASSERT_EQ(d.next().dest(), mesh.byIndex[2]);
+    const LocalFrameT frame = localFrame(d);
+    EXPECT_EQ(frame.t1, (Vec3T{1, 0, 0}));
+    EXPECT_EQ(frame.t2, (Vec3T{0, 1, 0}));
+    EXPECT_EQ(frame.n, (Vec3T{0, 0, 1}));
+}
+
+TEST(DetailCodingRingNormal, largeRingsMatchTheFormula)
+{
+    // A cone of 50 rim vertices around an interior apex, closed by a bottom vertex.
+    const int k = 50;
+    std::string obj = "v 0 0 1\n";
+    for (int j = 0; j < k; ++j)
+    {
+        const double angle = 2.0 * std::numbers::pi * j / k;
+        obj += "v " + std::to_string(std::cos(angle)) + " " +
+               std::to_string(std::sin(angle) * 0.7) + " 0\n";
+    }
+    obj += "v 0 0 -1\n";
+    for (int j = 0; j < k; ++j)
+    {
+        obj += "f 1 " + std::to_string(2 + j) + " " + std::to_string(2 + (j + 1) % k) + "\n";
+        obj += "f " + std::to_string(k + 2) + " " + std::to_string(2 + (j + 1) % k) + " " +
+               std::to_string(2 + j) + "\n";
+    }
+    MeshT mesh;
+    buildObj(mesh, obj);
+    prepare(mesh);
+    const VertexT* apex = mesh.byIndex[0];
+    const std::vector<DedgeT> ring = leaving(apex);
+    ASSERT_EQ(ring.size(), size_t(k));
+    Vec3dT ta, tb;
+    for (int j = 0; j < k; ++j)
+    {
+        const Vec3dT p(ring[size_t(j)].dest()->pos);
+        ta += p * std::cos(2.0 * std::numbers::pi * j / k);
+        tb += p * std::sin(2.0 * std::numbers::pi * j / k);
+    }
+    const Vec3dT expected = normalized(cross(normalized(tb), normalized(ta)));
+    const Vec3dT got = normalized(Vec3dT(ringNormal(apex)));
+    EXPECT_NEAR(got.x, expected.x, 1e-5);
+    EXPECT_NEAR(got.y, expected.y, 1e-5);
+    EXPECT_NEAR(got.z, expected.z, 1e-5);
+    // The cone's apex normal points along the axis.
+    EXPECT_NEAR(std::fabs(got.z), 1.0, 1e-5);
+}
+
+TEST(DetailCodingPrediction, withoutInteriorEdgesPredictsTheNeighboursMean)
+{
+    MeshT mesh;
+    buildObj(mesh, "v 5 5 5\nv 2 0 0\nv 0 4 0\nf 1 2 3\n");
+    prepare(mesh);
+    mesh.recomputeEdgeWeights(false);
+    VertexT* a = mesh.byIndex[0];
+    EXPECT_EQ(predictVertex(a), (Vec3T{1, 2, 0}));
+    // The removed vertex's own position is never read.
+    a->pos = {std::nanf(""), 1e30f, -1e30f};
+    EXPECT_EQ(predictVertex(a), (Vec3T{1, 2, 0}));
+}
+
+TEST(DetailCodingPrediction, nonFiniteWeightSumFallsBackToTheMean)
+{
+    MeshT mesh;
+    meshtest::build(mesh, meshgen::sphere(6, 8));
+    prepare(mesh);
+    mesh.recomputeEdgeWeights(false);
+    VertexT* a = mesh.byIndex[10];
+    const Vec3T normal = predictVertex(a);
+    Vec3dT mean;
+    const auto ring = leaving(a);
+    for (DedgeT d : ring)
+    {
+        mean += Vec3dT(d.dest()->pos);
+    }
+    const Vec3T expected = (mean / double(ring.size())).toFloat();
+    EXPECT_NE(normal, expected);
+    a->dedge.edge()->kA = std::numeric_limits<float>::infinity();
+    a->dedge.edge()->kB = std::numeric_limits<float>::infinity();
+    const Vec3T fallback = predictVertex(a);
+    EXPECT_EQ(fallback, expected);
+}
+
+TEST(DetailCodingPrediction, isAnAffineCombinationThatIgnoresTheVertex)
+{
+    // On a flat regular grid the prediction of an interior vertex lies in the plane, and moving
+    // the vertex itself does not move it.
+    MeshT mesh;
+    meshtest::build(mesh, meshgen::grid(4, 4));
+    prepare(mesh);
+    mesh.recomputeEdgeWeights(false);
+    for (VertexT* v : mesh.vertices())
+    {
+        if (isBoundary(v))
+        {
+            continue;
+        }
+        const Vec3T p = predictVertex(v);
+        EXPECT_NEAR(p.z, 0.0, 1e-7);
+        const Vec3T saved = v->pos;
+        v->pos = {9, 9, 9};
+        EXPECT_EQ(predictVertex(v), p);
+        v->pos = saved;
+    }
+}
+
+} // namespace

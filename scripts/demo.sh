@@ -12,3 +12,6 @@ mkdir -p "$out"
 sample="$root/testdata/sphere.obj"
 echo "sample: $sample"
 # Each program adds its step below.
+
+echo "== mesh core: read the sample mesh and print what the mesh core sees"
+"$build/mesh/meshinfo" "$sample"

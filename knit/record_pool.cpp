@@ -16,6 +16,14 @@ RecordPoolT::RecordPoolT(size_t recordSize)
     assert(recordSize >= sizeof(void*) && recordSize % 8 == 0 && perBlock_ > 0);
 }
 
+RecordPoolT::~RecordPoolT()
+{
+    for (void* block : blocks_)
+    {
+        std::free(block);
+    }
+}
+
 void* RecordPoolT::take()
 {
     void* record = nullptr;

@@ -17,6 +17,8 @@ public:
 
     // recordSize: bytes per record, at least a pointer and a multiple of 8.
     explicit RecordPoolT(size_t recordSize);
+    // Frees the blocks. The process-wide pools are never destroyed, so theirs stay for good.
+    ~RecordPoolT();
     RecordPoolT(const RecordPoolT&) = delete;
     RecordPoolT& operator=(const RecordPoolT&) = delete;
 

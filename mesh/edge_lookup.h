@@ -25,25 +25,26 @@ enum class TriangleProblemT
 const char* triangleProblemText(TriangleProblemT problem);
 
 // Open-addressing hash map from a 64-bit key to a pointer, for the millions of edges of large
-// meshes; the key ~0 is reserved.
+// meshes: linear probing over one array of (key, value) slots, so a lookup usually touches one
+// cache line. The key ~0 is reserved.
 template <class ValueT> class FlatHashMapT
 {
 public:
     // The value stored for `key`, or null.
     ValueT* find(uint64_t key) const
     {
-        if (keys_.empty())
+        if (slots_.empty())
         {
             return nullptr;
         }
-        size_t mask = keys_.size() - 1;
+        size_t mask = slots_.size() - 1;
         for (size_t i = slot(key, mask);; i = (i + 1) & mask)
         {
-            if (keys_[i] == key)
+            if (slots_[i].key == key)
             {
-                return values_[i];
+                return slots_[i].value;
             }
-            if (keys_[i] == kEmpty)
+            if (slots_[i].key == kEmpty)
             {
                 return nullptr;
             }
@@ -53,9 +54,9 @@ public:
     // Stores `value` for `key`, which must not be present yet.
     void insert(uint64_t key, ValueT* value)
     {
-        if ((size_ + 1) * 2 > keys_.size())
+        if ((size_ + 1) * 2 > slots_.size())
         {
-            grow(keys_.empty() ? 1024 : keys_.size() * 2);
+            grow(slots_.empty() ? 1024 : slots_.size() * 2);
         }
         place(key, value);
         ++size_;
@@ -69,7 +70,7 @@ public:
         {
             capacity *= 2;
         }
-        if (capacity > keys_.size())
+        if (capacity > slots_.size())
         {
             grow(capacity);
         }
@@ -80,6 +81,12 @@ public:
 private:
     static constexpr uint64_t kEmpty = ~uint64_t(0);
 
+    struct SlotT
+    {
+        uint64_t key = kEmpty;
+        ValueT* value = nullptr;
+    };
+
     static size_t slot(uint64_t key, size_t mask)
     {
         return size_t((key * 0x9E3779B97F4A7C15ull) >> 20) & mask;
@@ -87,33 +94,29 @@ private:
 
     void place(uint64_t key, ValueT* value)
     {
-        size_t mask = keys_.size() - 1;
+        size_t mask = slots_.size() - 1;
         size_t i = slot(key, mask);
-        while (keys_[i] != kEmpty)
+        while (slots_[i].key != kEmpty)
         {
             i = (i + 1) & mask;
         }
-        keys_[i] = key;
-        values_[i] = value;
+        slots_[i] = {key, value};
     }
 
     void grow(size_t capacity)
     {
-        std::vector<uint64_t> oldKeys(capacity, kEmpty);
-        std::vector<ValueT*> oldValues(capacity, nullptr);
-        oldKeys.swap(keys_);
-        oldValues.swap(values_);
-        for (size_t i = 0; i < oldKeys.size(); ++i)
+        std::vector<SlotT> old(capacity);
+        old.swap(slots_);
+        for (const SlotT& s : old)
         {
-            if (oldKeys[i] != kEmpty)
+            if (s.key != kEmpty)
             {
-                place(oldKeys[i], oldValues[i]);
+                place(s.key, s.value);
             }
         }
     }
 
-    std::vector<uint64_t> keys_;
-    std::vector<ValueT*> values_;
+    std::vector<SlotT> slots_;
     size_t size_ = 0;
 };
 
@@ -157,16 +160,8 @@ public:
     DedgeType findOrCreate(size_t u, size_t w)
     {
         assert(u != w && u < vertices_.size() && w < vertices_.size());
-        uint64_t k = key(u, w);
-        E* e = map_.find(k);
-        if (e == nullptr)
-        {
-            size_t lo = u < w ? u : w;
-            size_t hi = u < w ? w : u;
-            e = mesh_.newEdge(vertices_[lo], vertices_[hi]);
-            map_.insert(k, e);
-        }
-        return DedgeType(e, u < w ? 0 : 1);
+        DedgeType d = find(u, w);
+        return d ? d : create(u, w);
     }
 
     // Whether the triangle (i0, i1, i2) can be linked. For kDirectedEdgeInFace, `clash` (when
@@ -213,7 +208,59 @@ public:
         return d;
     }
 
+    // checkTriangle and linkTriangle in one pass over the map (each pair is looked up once):
+    // links the triangle and returns kNone, or returns the problem (with `clash` as in
+    // checkTriangle) and links nothing.
+    TriangleProblemT addTriangle(size_t i0, size_t i1, size_t i2,
+                                 std::array<size_t, 2>* clash = nullptr)
+    {
+        size_t n = vertices_.size();
+        if (i0 >= n || i1 >= n || i2 >= n)
+        {
+            return TriangleProblemT::kIndexOutOfRange;
+        }
+        if (i0 == i1 || i1 == i2 || i2 == i0)
+        {
+            return TriangleProblemT::kRepeatedCorner;
+        }
+        const size_t corners[3] = {i0, i1, i2};
+        DedgeType d[3];
+        for (int j = 0; j < 3; ++j)
+        {
+            d[j] = find(corners[j], corners[(j + 1) % 3]);
+            if (d[j] && (d[j].hasFace() || d[j].faceOf() != nullptr))
+            {
+                if (clash != nullptr)
+                {
+                    *clash = {corners[j], corners[(j + 1) % 3]};
+                }
+                return TriangleProblemT::kDirectedEdgeInFace;
+            }
+        }
+        for (int j = 0; j < 3; ++j)
+        {
+            if (!d[j])
+            {
+                d[j] = create(corners[j], corners[(j + 1) % 3]);
+            }
+        }
+        d[0].setNext(d[1]);
+        d[1].setNext(d[2]);
+        d[2].setNext(d[0]);
+        return TriangleProblemT::kNone;
+    }
+
 private:
+    // Creates the edge between u and w (which share none) and returns the dedge u -> w.
+    DedgeType create(size_t u, size_t w)
+    {
+        size_t lo = u < w ? u : w;
+        size_t hi = u < w ? w : u;
+        E* e = mesh_.newEdge(vertices_[lo], vertices_[hi]);
+        map_.insert(key(u, w), e);
+        return DedgeType(e, u < w ? 0 : 1);
+    }
+
     static uint64_t key(size_t u, size_t w)
     {
         uint64_t lo = u < w ? u : w;

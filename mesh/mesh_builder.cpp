@@ -25,6 +25,11 @@ MeshBuilderT::MeshBuilderT(MeshT& mesh)
 {
 }
 
+void MeshBuilderT::reserve(size_t triangles)
+{
+    lookup_.reserve(triangles + triangles / 2 + 16);
+}
+
 size_t MeshBuilderT::addVertex(float x, float y, float z)
 {
     VertexT* v = mesh_.newVertex();
@@ -36,10 +41,9 @@ size_t MeshBuilderT::addVertex(float x, float y, float z)
 bool MeshBuilderT::addTriangle(size_t i0, size_t i1, size_t i2, size_t lineNumber)
 {
     std::array<size_t, 2> clash{};
-    TriangleProblemT problem = lookup_.checkTriangle(i0, i1, i2, &clash);
+    TriangleProblemT problem = lookup_.addTriangle(i0, i1, i2, &clash);
     if (problem == TriangleProblemT::kNone)
     {
-        lookup_.linkTriangle(i0, i1, i2);
         return true;
     }
     std::string text = "skipped triangle " + std::to_string(i0 + 1) + " " + std::to_string(i1 + 1) +

@@ -21,6 +21,9 @@ class MeshBuilderT
 public:
     explicit MeshBuilderT(MeshT& mesh);
 
+    // Expects about `triangles` triangles: sizes the edge lookup so that it never rehashes.
+    void reserve(size_t triangles);
+
     // Creates a vertex at (x, y, z), appends it to the mesh's vertex list and gives it the next
     // builder number (0-based, input order). Returns that number.
     size_t addVertex(float x, float y, float z);

@@ -14,6 +14,17 @@
 namespace
 {
 
+// Number of lines whose first character is 'f': a cheap estimate of the triangle count.
+size_t countFaceLines(std::string_view text)
+{
+    size_t count = !text.empty() && text[0] == 'f' ? 1 : 0;
+    for (size_t i = text.find('\n'); i != std::string_view::npos; i = text.find('\n', i + 1))
+    {
+        count += i + 1 < text.size() && text[i + 1] == 'f' ? 1 : 0;
+    }
+    return count;
+}
+
 // The first character of the line's first token, or 0 for a blank line.
 char firstCharacter(std::string_view line)
 {
@@ -32,6 +43,7 @@ char firstCharacter(std::string_view line)
 void readObjText(MeshT& mesh, std::string_view text, CurveListT& curves)
 {
     MeshBuilderT builder(mesh);
+    builder.reserve(countFaceLines(text));
     ObjLineReaderT lines(text);
     std::vector<std::string_view> tokens;
     std::vector<int64_t> references;

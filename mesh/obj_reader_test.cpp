@@ -262,6 +262,7 @@ TEST(ReadObj, unreadableFileFailsAndLeavesMeshEmpty)
     MeshT mesh;
     CurveListT curves;
     EXPECT_FALSE(readObj(mesh, "/nonexistent/mesh.obj", curves));
+    EXPECT_FALSE(readObj(mesh, ::testing::TempDir(), curves));
     EXPECT_EQ(mesh.vertexCount(), 0u);
 }
 

@@ -9,6 +9,8 @@
 #include <cstring>
 #include <limits>
 
+#include <sys/stat.h>
+
 bool readTextFile(const std::string& path, std::string& text)
 {
     text.clear();
@@ -17,14 +19,16 @@ bool readTextFile(const std::string& path, std::string& text)
     {
         return false;
     }
-    if (std::fseek(file, 0, SEEK_END) == 0)
+    // Only regular files are sized up front; a directory is not readable text.
+    struct stat status;
+    if (fstat(fileno(file), &status) != 0 || S_ISDIR(status.st_mode))
     {
-        long size = std::ftell(file);
-        if (size > 0)
-        {
-            text.reserve(size_t(size));
-        }
-        std::rewind(file);
+        std::fclose(file);
+        return false;
+    }
+    if (S_ISREG(status.st_mode) && status.st_size > 0)
+    {
+        text.reserve(size_t(status.st_size));
     }
     char buffer[65536];
     size_t got;

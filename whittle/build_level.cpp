@@ -228,6 +228,23 @@ bool isMarked(const ProgressiveMeshT& pm, const VertexT* v)
 
 } // namespace
 
+std::vector<size_t> stableCostOrder(std::span<const double> costs)
+{
+    std::vector<uint64_t> items;
+    std::vector<uint64_t> scratch;
+    for (size_t i = 0; i < costs.size(); ++i)
+    {
+        items.push_back(uint64_t(costKey(costs[i])) << 32 | uint64_t(i));
+    }
+    radixSortByKey(items, scratch);
+    std::vector<size_t> order;
+    for (uint64_t item : items)
+    {
+        order.push_back(size_t(item & 0xffffffffu));
+    }
+    return order;
+}
+
 double collapseCost(DedgeT d, size_t limit)
 {
     const VertexT* o = d.org();

@@ -8,6 +8,8 @@
 #include "pm/progressive_mesh.h"
 
 #include <cstddef>
+#include <span>
+#include <vector>
 
 // How a replay of stored collapses ended. Every value but kReplayComplete was printed as its
 // message when it happened.
@@ -71,6 +73,10 @@ CollapseQualityT collapseQuality(DedgeT d, size_t limit);
 // close up (a tetrahedron, an isolated triangle). Vertices where several fans meet (marked in
 // pm.nonManifold) are never touched: the edge is illegal when an endpoint, L or R is marked.
 bool isCollapseLegal(ProgressiveMeshT& pm, EdgeT& edge);
+
+// Positions 0 .. costs.size() - 1 ordered by increasing float(cost), stably (equal costs keep their
+// order, -0 equals +0) and with every NaN after every number. The pass sorts its candidates so.
+std::vector<size_t> stableCostOrder(std::span<const double> costs);
 
 // Fills pm.nonManifold: a vertex is marked when its ring walk does not reach every edge that ends
 // at it. Runs once per object (sets nonManifoldMarked).

@@ -53,6 +53,10 @@ void BmAreaT::showMesh(std::shared_ptr<FrameMeshT> mesh)
         }
         clampState();
     }
+    else
+    {
+        clampState();
+    }
     fitToBox(bbmin, bbmax);
     redraw();
 }

@@ -45,6 +45,21 @@ target_link_libraries(loom PRIVATE loom_gui)
 target_compile_definitions(loom PRIVATE LOOM_DESKTOP=1)
 
 meshwork_add_tests(loom_gui_tests
-    SOURCES bmp_capture_test.cpp view_camera_test.cpp view_frames_test.cpp
-    LIBS loom_view Threads::Threads
+    SOURCES bmp_capture_test.cpp view_camera_test.cpp view_frames_test.cpp viewer_keys_test.cpp
+    LIBS loom_gui
 )
+
+# The desktop program end to end under xvfb-run (skipped when it is missing). One virtual X
+# server at a time: parallel xvfb-run -a calls can race for the same display number.
+if(MESHWORK_TESTS)
+    add_executable(loom_gui_e2e_tests desktop_e2e_test.cpp)
+    target_link_libraries(loom_gui_e2e_tests PRIVATE loom_view meshgen GTest::gtest
+                          GTest::gtest_main)
+    target_compile_definitions(loom_gui_e2e_tests PRIVATE LOOM_BINARY="$<TARGET_FILE:loom>")
+    add_dependencies(loom_gui_e2e_tests loom)
+    gtest_discover_tests(loom_gui_e2e_tests
+        PROPERTIES LABELS e2e RUN_SERIAL TRUE
+                   ENVIRONMENT "LSAN_OPTIONS=suppressions=${CMAKE_CURRENT_SOURCE_DIR}/lsan_desktop.supp"
+        WORKING_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR}
+        DISCOVERY_TIMEOUT 60)
+endif()

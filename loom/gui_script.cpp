@@ -510,13 +510,18 @@ int GuiScriptT::runLine(const std::string& line)
         }
         return 0;
     }
-    if (command == "expect" && w.size() == 4 && window)
+    if (command == "expect" && w.size() == 4 && area)
     {
         long long have = 0;
         const std::string& field = w[2];
         if (field == "running")
         {
-            have = window->running();
+            have = window && window->running();
+        }
+        else if (!window)
+        {
+            fail("the viewer " + w[1] + " has no window");
+            return 0;
         }
         else if (field == "animate")
         {

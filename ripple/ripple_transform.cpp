@@ -51,7 +51,7 @@ bool readMesh(MeshT& mesh, const std::string& path)
 int readHierarchy(ProgressiveMeshT& pm, const std::string& path, bool needCollapses)
 {
     const PmReadReportT report = pm.read(path);
-    if (!report.opened || (needCollapses && pm.colls.empty()))
+    if (!report.opened)
     {
         rippleLine("cannot read hierarchy " + path);
         return kExitUnreadable;
@@ -61,6 +61,11 @@ int readHierarchy(ProgressiveMeshT& pm, const std::string& path, bool needCollap
         // A skipped line would shift every later level start or collapse.
         RippleLogT() << "hierarchy " << path << " has " << report.malformed << " malformed lines";
         return kExitFailed;
+    }
+    if (needCollapses && pm.colls.empty())
+    {
+        rippleLine("cannot read hierarchy " + path);
+        return kExitUnreadable;
     }
     if (!pm.colls.empty() && !hierarchyMatchesMesh(pm, pm.mesh()))
     {

@@ -1,0 +1,186 @@
+// Tests of the transform's building blocks: the hierarchy check against the mesh numbering,
+// splitLast and scaleNormals, and the argument parser's echoes.
+#include "ripple/ripple_transform.h"
+
+#include "mesh/diagnostics.h"
+#include "meshgen/meshgen.h"
+#include "pm/detail_coding.h"
+#include "ripple/ripple_files.h"
+#include "whittle/build_level.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace
+{
+
+using namespace ripple;
+
+class CaptureT
+{
+public:
+    CaptureT()
+    {
+        previous_ =
+            setMeshDiagnosticSink([this](std::string_view line) { lines.emplace_back(line); });
+    }
+    ~CaptureT() { setMeshDiagnosticSink(previous_); }
+    std::vector<std::string> lines;
+
+private:
+    DiagnosticSinkT previous_;
+};
+
+// A small closed mesh with its own simplification as hierarchy.
+class SimplifiedMesh : public testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        CaptureT quiet;
+        readPolygonObjText(mesh, meshgen::toObj(meshgen::sphere(8, 10)));
+        mesh.indexVertices();
+        mesh.buildFaces();
+        mesh.saveGeometry();
+        original.clear();
+        for (VertexT* v : mesh.byIndex)
+        {
+            original.push_back(v->pos);
+        }
+        pm.weighted = 1;
+        pm.levelScale = 0.5f;
+        for (int pass = 0; pass < 3; ++pass)
+        {
+            buildLevel(pm);
+        }
+        ASSERT_GT(pm.vvs.size(), 10u);
+    }
+    MeshT mesh;
+    ProgressiveMeshT pm{mesh};
+    std::vector<Vec3T> original;
+};
+
+TEST_F(SimplifiedMesh, splitLastUndoesEveryCollapse)
+{
+    const size_t faces = mesh.faces().size();
+    const size_t collapses = pm.vvs.size();
+    size_t splits = 0;
+    while (!pm.vvs.empty())
+    {
+        const VertexT* removed = pm.vvs.back().removed;
+        const VertexT* partner = pm.vvs.back().partner;
+        const DedgeT e = splitLast(pm);
+        ASSERT_TRUE(e);
+        EXPECT_EQ(e.org(), removed);
+        EXPECT_EQ(e.dest(), partner);
+        ++splits;
+    }
+    EXPECT_EQ(splits, collapses);
+    EXPECT_TRUE(pm.vvs.empty());
+    EXPECT_FALSE(splitLast(pm));
+    EXPECT_EQ(mesh.vertexCount(), original.size());
+    EXPECT_EQ(mesh.faces().size(), faces + 2 * collapses);
+    for (size_t i = 0; i < original.size(); ++i)
+    {
+        const Vec3dT error = Vec3dT(mesh.byIndex[i]->pos) - Vec3dT(original[i]);
+        EXPECT_LT(length(error), 1e-5) << i;
+    }
+}
+
+TEST_F(SimplifiedMesh, scaleNormalsTouchesOnlyTheNormalComponent)
+{
+    const std::vector<VertexDetailT> before = pm.vvs;
+    scaleNormals(pm, -2.0f);
+    for (size_t i = 0; i < before.size(); ++i)
+    {
+        EXPECT_EQ(pm.vvs[i].t1, before[i].t1);
+        EXPECT_EQ(pm.vvs[i].t2, before[i].t2);
+        EXPECT_EQ(pm.vvs[i].n, -2.0f * before[i].n);
+    }
+}
+
+TEST_F(SimplifiedMesh, hierarchyCheckNamesEachUsedVertexOnce)
+{
+    // The simplifier's own hierarchy, as the file would list it: base vertices and collapses.
+    ProgressiveMeshT read(mesh);
+    read.colls = pm.colls;
+    for (VertexT* v : mesh.vertices())
+    {
+        read.baseOrder.push_back(v->index);
+    }
+    EXPECT_TRUE(hierarchyMatchesMesh(read, mesh));
+
+    ProgressiveMeshT duplicate(mesh);
+    duplicate.colls = read.colls;
+    duplicate.baseOrder = read.baseOrder;
+    duplicate.baseOrder.push_back(read.colls[0].vertex);
+    EXPECT_FALSE(hierarchyMatchesMesh(duplicate, mesh));
+
+    ProgressiveMeshT missing(mesh);
+    missing.colls = read.colls;
+    missing.baseOrder.assign(read.baseOrder.begin() + 1, read.baseOrder.end());
+    EXPECT_FALSE(hierarchyMatchesMesh(missing, mesh));
+
+    ProgressiveMeshT outside(mesh);
+    outside.colls = read.colls;
+    outside.baseOrder = read.baseOrder;
+    outside.baseOrder.back() = int32_t(mesh.byIndex.size());
+    EXPECT_FALSE(hierarchyMatchesMesh(outside, mesh));
+    outside.baseOrder.back() = -1;
+    EXPECT_FALSE(hierarchyMatchesMesh(outside, mesh));
+}
+
+TEST(HierarchyCheck, unusedVerticesMayOnlyBeBaseVertices)
+{
+    MeshT mesh;
+    readPolygonObjText(mesh, "v 0 0 0\nv 1 0 0\nv 0 1 0\nv 0 0 1\nv 5 5 5\n"
+                             "f 1 3 2\nf 1 2 4\nf 2 3 4\nf 1 4 3\n");
+    mesh.indexVertices();
+    ProgressiveMeshT pm(mesh);
+    pm.baseOrder = {0, 1, 2, 3};
+    EXPECT_TRUE(hierarchyMatchesMesh(pm, mesh));
+    pm.baseOrder = {0, 1, 2, 3, 4};
+    EXPECT_TRUE(hierarchyMatchesMesh(pm, mesh));
+    pm.baseOrder = {0, 1, 2};
+    pm.colls = {CollapseT{4, -1, 0, 0}};
+    EXPECT_FALSE(hierarchyMatchesMesh(pm, mesh));
+}
+
+TEST(RippleArguments, echoesEveryFlagInOrder)
+{
+    CaptureT capture;
+    const char* argv[] = {"ripple", "p",  "h", "s",  "d",  "-s", "0.5",
+                          "-u",     "-s", "2", "-n", "-r", "-q", "-r"};
+    int code = 0;
+    const auto options = parseRippleArguments(14, argv, code);
+    EXPECT_FALSE(options);
+    EXPECT_EQ(code, kExitUsage);
+    // "-n -r" takes -r as its value (0), which the forward direction accepts; the last -r then
+    // turns the run inverse, where a normal factor of 0 cannot be undone.
+    const std::vector<std::string> echoes{"scaling by 0.5",
+                                          "isotropic transform",
+                                          "scaling by 2",
+                                          "scaling normals by 0",
+                                          "Unknown option: -q",
+                                          "inverse transform",
+                                          "normal factor 0 cannot be inverted"};
+    EXPECT_EQ(capture.lines, echoes);
+}
+
+TEST(RippleArguments, forwardKeepsAZeroFactor)
+{
+    CaptureT capture;
+    const char* argv[] = {"ripple", "p", "h", "s", "d", "-s", "nonsense", "-n", "0"};
+    int code = 1;
+    const auto options = parseRippleArguments(9, argv, code);
+    ASSERT_TRUE(options);
+    EXPECT_EQ(options->levelScale, 0.0f);
+    EXPECT_EQ(options->normalScale, 0.0f);
+    EXPECT_FALSE(options->inverse);
+    EXPECT_EQ(options->paramFile, "p");
+    EXPECT_EQ(options->destFile, "d");
+}
+
+} // namespace

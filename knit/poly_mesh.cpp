@@ -343,6 +343,7 @@ void splitNonManifoldVertices(PolyMeshT& mesh, int64_t cornerCount)
             *copy = *v;
             copy->number = -1;
             mesh.vertices.push_back(copy);
+            mesh.splitSources.push_back(v->number);
             collectFan(face, k);
             for (const auto& [f, c] : fan)
             {
@@ -492,6 +493,7 @@ void PolyMeshT::releaseAll()
     boundaries.clear();
     faces.clear();
     vertices.clear();
+    splitSources.clear();
     commonValence = 0;
 }
 

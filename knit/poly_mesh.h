@@ -110,6 +110,10 @@ public:
     int32_t geometryBits = 0;
     std::vector<float> decodedPositions; // x, y, z per decoded vertex, in vertex number order
     int32_t components = 0;
+    // For each split-off copy, in the order appended after the file's vertices: the list
+    // position of the vertex it was split from. The file's vertex count is
+    // vertices.size() - splitSources.size().
+    std::vector<int32_t> splitSources;
     bool ownsVertices;
     bool ownsFaces;
     bool holdsNumbers;

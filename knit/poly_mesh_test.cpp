@@ -119,6 +119,7 @@ TEST(PolyMeshBuild, conesTouchingAtOneVertexSplitItOnce)
     EXPECT_EQ(b->err, "Non-manifold vertex found, Id: 1\a\n");
     ASSERT_EQ(b->mesh.vertices.size(), 8u);
     EXPECT_EQ(b->mesh.vertices[7]->number, -1);
+    EXPECT_EQ(b->mesh.splitSources, std::vector<int32_t>{0});
     EXPECT_EQ(b->mesh.vertices[7]->z, 0.0f);
     EXPECT_EQ(b->mesh.faces[4]->corner(0).vertex, b->mesh.vertices[7]);
     EXPECT_EQ(b->mesh.faces[0]->corner(0).vertex, b->mesh.vertices[0]);

@@ -46,6 +46,7 @@ constexpr FieldSkipT kFieldSkips[] = {
 };
 
 constexpr size_t kMaxName = 255;   // names of this length or more are refused
+constexpr int kUseNode = -100;     // readTextName: a "USE label" reference, which has no body
 constexpr size_t kMaxNumber = 128; // longer number texts are refused
 
 const char* const kSectionNode[2] = {"Coordinate3", "IndexedFaceSet"};
@@ -163,32 +164,64 @@ void InventorFormatT::skipSeparators()
 }
 
 // Reads a node name up to "{" or a field name up to "[" and takes the bracket. Separators may
-// stand between the name and its bracket, nothing else.
+// stand between the name and its bracket, nothing else, except that a node may be named
+// ("DEF label Node {") or be a reference to a named node ("USE label", no body: kUseNode).
 int InventorFormatT::readTextName(char bracket, std::string& name)
 {
-    name.clear();
+    for (;;)
+    {
+        int rc = readTextWord(name);
+        if (rc != kOk)
+        {
+            return rc;
+        }
+        skipSeparators();
+        int c = in_.peek();
+        if (c == FileInputT::kEnd)
+        {
+            return kEndOfFile;
+        }
+        if (c == bracket)
+        {
+            in_.get();
+            return kOk;
+        }
+        if (bracket != '{' || (name != "DEF" && name != "USE"))
+        {
+            return kError;
+        }
+        const bool use = name == "USE";
+        rc = readTextWord(name);
+        if (rc != kOk)
+        {
+            return rc;
+        }
+        if (name.empty())
+        {
+            return kError;
+        }
+        if (use)
+        {
+            return kUseNode;
+        }
+    }
+}
+
+// Reads one word of a name (possibly empty) after skipping separators.
+int InventorFormatT::readTextWord(std::string& word)
+{
+    word.clear();
     skipSeparators();
     int c;
     while ((c = in_.peek()) != FileInputT::kEnd && !isSeparator(c) && c != '#' && c != '{' &&
            c != '}' && c != '[' && c != ']' && c != '"')
     {
-        name.push_back(static_cast<char>(in_.get()));
-        if (name.size() >= kMaxName)
+        word.push_back(static_cast<char>(in_.get()));
+        if (word.size() >= kMaxName)
         {
             return kWrongFaceValence;
         }
     }
-    skipSeparators();
-    c = in_.peek();
-    if (c == FileInputT::kEnd)
-    {
-        return kEndOfFile;
-    }
-    if (c != bracket)
-    {
-        return kError;
-    }
-    in_.get();
     return kOk;
 }
 
@@ -461,6 +494,10 @@ int InventorFormatT::scanText(int wanted, bool probeOnly)
             continue;
         }
         int rc = readTextName('{', name);
+        if (rc == kUseNode)
+        {
+            continue; // a reference repeats an earlier node, which has been seen already
+        }
         if (rc != kOk)
         {
             return rc;

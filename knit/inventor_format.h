@@ -48,6 +48,7 @@ private:
     int scanText(int wanted, bool probeOnly);
     int scanBinary(int wanted, bool probeOnly);
     int readTextName(char bracket, std::string& name);
+    int readTextWord(std::string& word);
     int skipTextNode();
     void skipSeparators();
     int readTextNumber(std::string& token);

@@ -177,6 +177,21 @@ TEST(MeshFormatReading, skippedTextNodesCountNestedBracesAndSkipStrings)
     EXPECT_EQ(r.err, "");
 }
 
+TEST(MeshFormatReading, namedNodesAndReferencesAreRead)
+{
+    std::string text = "#VRML V1.0 ascii\n"
+                       "DEF Body Separator {\n"
+                       "  DEF Red Material { diffuseColor 1 0 0 }\n"
+                       "  USE Red\n"
+                       "  DEF Points Coordinate3 { point [ 0 0 0, 1 0 0, 0 1 0 ] }\n"
+                       "  DEF Faces IndexedFaceSet { coordIndex [ 0, 1, 2, -1 ] }\n"
+                       "}\n";
+    ReadResultT r = readAll(writeFile("def.wrl", text));
+    EXPECT_EQ(r.points.size(), 9u);
+    EXPECT_EQ(r.faces.size(), 1u);
+    EXPECT_EQ(r.err, "");
+}
+
 TEST(MeshFormatReading, lastFaceWithoutClosingMinusOneIsKept)
 {
     ReadResultT r = readAll(sourcePath("testdata/knit/cube_vrml1.wrl"));

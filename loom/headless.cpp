@@ -101,7 +101,7 @@ const CommandInfoT* findCommand(const std::string& name)
     return nullptr;
 }
 
-bool runStep(WorkbenchT& bench, const StepT& step)
+bool runStep(WorkbenchT& bench, const StepT& step, std::string& why)
 {
     const std::string& n = step.name;
     const std::string& a = step.argument;
@@ -125,7 +125,7 @@ bool runStep(WorkbenchT& bench, const StepT& step)
         if ((all && a.size() < 9 && bench.selectSurfaceNumber(std::stoi(a))) ||
             bench.selectByName(a))
             return true;
-        std::fprintf(stderr, "loom: select: no surface %s\n", a.c_str());
+        why = "no such surface";
         return false;
     }
     if (n == "view")
@@ -196,9 +196,11 @@ int runHeadless(int argc, char** argv)
     WorkbenchT bench;
     for (const StepT& step : steps)
     {
-        if (!runStep(bench, step))
+        std::string why;
+        if (!runStep(bench, step, why))
         {
-            std::string why = bench.lastFailure();
+            if (why.empty())
+                why = bench.lastFailure();
             std::fprintf(stderr, "loom: %s%s%s failed%s%s\n", step.name.c_str(),
                          step.argument.empty() ? "" : " ", step.argument.c_str(),
                          why.empty() ? "" : ": ", why.c_str());

@@ -5,6 +5,7 @@
 
 #include "mesh/block_pool.h"
 #include "mesh/mesh_builder.h"
+#include "mesh/mesh_info.h"
 #include "mesh/test_meshes.h"
 
 #include <gtest/gtest.h>
@@ -348,4 +349,27 @@ TEST(BlockPoolT, reusesGivenBackRecordsOnlyAfterTheBlockIsUsed)
     }
     pool.giveBack(first);
     EXPECT_EQ(pool.liveCount(), 0u);
+}
+
+TEST(MeshInfo, countsBoundaryLoopsOfGeneratedMeshes)
+{
+    struct CaseT
+    {
+        meshgen::GeneratedMeshT source;
+        const char* expected;
+    };
+    const CaseT cases[] = {
+        {meshgen::grid(3, 2), "vertices 12\nedges 23\nfaces 12\nboundary edges 10\n"
+                              "boundary loops 1\nloose edges 0\ncurves 0\nbox 0 0 0  1 1 0\n"},
+        {meshgen::openCylinder(5, 2), "vertices 15\nedges 35\nfaces 20\nboundary edges 10\n"
+                                      "boundary loops 2\nloose edges 0\ncurves 0\n"},
+    };
+    for (const CaseT& c : cases)
+    {
+        MeshT mesh;
+        build(mesh, c.source);
+        DiagnosticCaptureT quiet;
+        std::string text = describeMesh(mesh, {});
+        EXPECT_EQ(text.substr(0, std::string(c.expected).size()), c.expected);
+    }
 }

@@ -75,8 +75,8 @@ int main(int argc, char** argv)
         std::filesystem::remove(path);
         std::printf("%s %zu triangles: total %.1f ms (read+build %.1f ms, clean-up+faces+box "
                     "%.1f ms), %.2f M triangles/s, best of %d\n",
-                    kind.c_str(), faces, bestTotal, bestRead, bestFaces,
-                    faces / bestTotal / 1000.0, runs);
+                    kind.c_str(), faces, bestTotal, bestRead, bestFaces, faces / bestTotal / 1000.0,
+                    runs);
     }
     return 0;
 }

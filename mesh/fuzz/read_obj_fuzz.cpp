@@ -25,7 +25,8 @@ void require(bool condition)
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
-    static bool quiet = [] {
+    static bool quiet = []
+    {
         setMeshDiagnosticSink([](std::string_view) {});
         return true;
     }();

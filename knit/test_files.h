@@ -42,10 +42,12 @@ inline std::string readFile(const std::string& path)
     return text.str();
 }
 
+#ifdef KNIT_SOURCE_DIR
 inline std::string sourcePath(const std::string& relative)
 {
     return std::string(KNIT_SOURCE_DIR) + "/" + relative;
 }
+#endif
 
 // Builds a binary Inventor file word by word.
 class BinaryInventorT

@@ -2,6 +2,8 @@
 // Run with UPDATE_GOLDEN=1 to rewrite the expected file after an intended change.
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <sys/wait.h>
 
 #include <cstdlib>

@@ -1,0 +1,42 @@
+#!/usr/bin/env bash
+# Simplifier benchmark with its peer: runs whittle's whole job on generated irregular tori of the
+# given triangle counts (default 100000,1000000,4000000), then OpenMesh's quadric decimater on the
+# same files down to the same final vertex count, and prints our time over its time (wall and
+# CPU). Installs Debian's libopenmesh-dev when it is missing. The peer is never part of the
+# project's build or tests.
+#
+# usage: whittle/bench/run_bench.sh [sizes]
+set -euo pipefail
+root=$(cd "$(dirname "$0")/../.." && pwd)
+sizes=${1:-100000,1000000,4000000}
+build="$root/build/bench-whittle"
+data="${TMPDIR:-/tmp}/whittle-bench"
+mkdir -p "$data"
+
+cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release -DMESHWORK_TESTS=OFF \
+    -DMESHWORK_BUILD_LOOM=OFF >/dev/null
+cmake --build "$build" --target whittle_bench -j 2 >/dev/null
+
+if ! dpkg -s libopenmesh-dev >/dev/null 2>&1; then
+    sudo=""
+    if [ "$(id -u)" -ne 0 ]; then sudo=sudo; fi
+    $sudo apt-get install -y libopenmesh-dev >/dev/null
+fi
+c++ -O2 -DNDEBUG -std=c++17 "$root/whittle/bench/openmesh_peer.cpp" -o "$build/openmesh_peer" \
+    -lOpenMeshTools -lOpenMeshCore
+
+"$build/whittle/whittle_bench" --keep "$data" --sizes "$sizes" | while read -r line; do
+    echo "$line"
+    # whittle torus-irregular triangles T vertices V levels L collapses C base B best-of-N
+    #   wall W s R triangles/s cpu U s Q triangles/s
+    set -- $line
+    triangles=$4 base=${12} wall=${15} cpu=${19}
+    peer=$("$build/openmesh_peer" "$data/torus_$triangles.obj" "$data/torus_$triangles.peer.obj" \
+        "$base")
+    echo "$peer"
+    set -- $peer
+    peerWall=$7 peerCpu=${10}
+    awk -v t="$triangles" -v w="$wall" -v c="$cpu" -v pw="$peerWall" -v pc="$peerCpu" 'BEGIN {
+        printf "ratio triangles %d whittle/openmesh wall %.3f cpu %.3f\n", t, w / pw, c / pc }'
+    rm -f "$data/torus_$triangles.peer.obj"
+done

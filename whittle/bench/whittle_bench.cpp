@@ -1,0 +1,140 @@
+// Benchmark of whittle's whole job (read the OBJ, clean and number, build every level, write the
+// progressive mesh file) on generated closed irregular meshes: a torus grid with randomly flipped
+// diagonals. Prints one line per input: triangles, vertices, levels, collapses, best seconds and
+// input triangles per second, by wall clock and by process CPU time (the job is single-threaded,
+// so on an idle machine they agree; on a shared one CPU time is the steadier figure). `--quick`
+// runs one small mesh once (the test run); `--keep DIR` leaves the generated OBJ and the output in
+// DIR (the peer comparison script reads them);
+// `--sizes N,N,...` picks the triangle counts (default 100000,1000000,4000000).
+#include "mesh/diagnostics.h"
+#include "meshgen/meshgen.h"
+#include "whittle/whittle_run.h"
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <ctime>
+#include <filesystem>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include <unistd.h>
+
+namespace
+{
+
+std::vector<long long> parseSizes(const std::string& text)
+{
+    std::vector<long long> sizes;
+    size_t start = 0;
+    while (start < text.size())
+    {
+        size_t end = text.find(',', start);
+        if (end == std::string::npos)
+        {
+            end = text.size();
+        }
+        sizes.push_back(std::atoll(text.substr(start, end - start).c_str()));
+        start = end + 1;
+    }
+    return sizes;
+}
+
+double cpuSeconds()
+{
+    timespec now{};
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &now);
+    return double(now.tv_sec) + 1e-9 * double(now.tv_nsec);
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    bool quick = false;
+    std::string keep;
+    std::vector<long long> sizes = {100000, 1000000, 4000000};
+    for (int i = 1; i < argc; ++i)
+    {
+        const std::string_view arg = argv[i];
+        if (arg == "--quick")
+        {
+            quick = true;
+        }
+        else if (arg == "--keep" && i + 1 < argc)
+        {
+            keep = argv[++i];
+        }
+        else if (arg == "--sizes" && i + 1 < argc)
+        {
+            sizes = parseSizes(argv[++i]);
+        }
+        else
+        {
+            std::fprintf(stderr, "usage: whittle_bench [--quick] [--keep DIR] [--sizes N,...]\n");
+            return 2;
+        }
+    }
+    if (quick)
+    {
+        sizes = {20000};
+    }
+    namespace fs = std::filesystem;
+    const fs::path dir =
+        keep.empty() ? fs::temp_directory_path() / ("whittle_bench_" + std::to_string(::getpid()))
+                     : fs::path(keep);
+    fs::create_directories(dir);
+    setMeshDiagnosticSink([](std::string_view) {});
+
+    for (long long triangles : sizes)
+    {
+        meshgen::OptionsT options;
+        options.irregular = true;
+        const meshgen::GeneratedMeshT mesh = meshgen::byTriangleCount("torus", triangles, options);
+        const std::string name = "torus_" + std::to_string(triangles);
+        const std::string in = (dir / (name + ".obj")).string();
+        const std::string out = (dir / (name + ".pm")).string();
+        if (!meshgen::writeObj(mesh, in))
+        {
+            std::fprintf(stderr, "cannot write %s\n", in.c_str());
+            return 1;
+        }
+        const int runs = quick ? 1 : (triangles <= 200000 ? 5 : (triangles <= 2000000 ? 3 : 1));
+        double best = 1e300;
+        double bestCpu = 1e300;
+        WhittleStatsT stats;
+        for (int run = 0; run < runs; ++run)
+        {
+            const double cpuStart = cpuSeconds();
+            const auto start = std::chrono::steady_clock::now();
+            if (whittleFile(in, out, &stats) != kWhittleOk)
+            {
+                std::fprintf(stderr, "whittle failed on %s\n", in.c_str());
+                return 1;
+            }
+            const double seconds =
+                std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+            const double cpu = cpuSeconds() - cpuStart;
+            best = seconds < best ? seconds : best;
+            bestCpu = cpu < bestCpu ? cpu : bestCpu;
+        }
+        std::printf(
+            "whittle torus-irregular triangles %zu vertices %zu levels %zu collapses %zu "
+            "base %zu best-of-%d wall %.3f s %.0f triangles/s cpu %.3f s %.0f triangles/s\n",
+            mesh.faces.size(), mesh.positions.size(), stats.levels, stats.collapses,
+            stats.baseVertices, runs, best, double(mesh.faces.size()) / best, bestCpu,
+            double(mesh.faces.size()) / bestCpu);
+        std::fflush(stdout);
+        if (keep.empty())
+        {
+            fs::remove(in);
+            fs::remove(out);
+        }
+    }
+    if (keep.empty())
+    {
+        fs::remove_all(dir);
+    }
+    return 0;
+}

@@ -28,6 +28,10 @@ public:
     // decode to something else.
     void encode(uint32_t cum, uint32_t count, uint32_t total)
     {
+        if (count == total)
+        {
+            return; // a certain symbol costs nothing and leaves the interval as it is
+        }
         uint32_t range = high_ - low_ + 1;
         uint32_t upper = range * (cum + count) / total;
         uint32_t lower = range * cum / total;
@@ -104,15 +108,20 @@ public:
     void start();
     // The count in [0, total) that the next symbol's interval must hold. Precondition:
     // 1 <= total <= 0x8000.
-    uint32_t target(uint32_t total) const
+    uint32_t target(uint32_t total)
     {
-        uint32_t range = high_ - low_ + 1;
-        return ((value_ - low_ + 1) * total - 1) / range;
+        range_ = high_ - low_ + 1;
+        return ((value_ - low_ + 1) * total - 1) / range_;
     }
     // Narrows to the decoded symbol's interval [cum, cum + count) of total and shifts in bits.
+    // Precondition: target(total) was the last call.
     void consume(uint32_t cum, uint32_t count, uint32_t total)
     {
-        uint32_t range = high_ - low_ + 1;
+        uint32_t range = range_;
+        if (count == total)
+        {
+            return; // a certain symbol: the interval stays as it is
+        }
         high_ = low_ + range * (cum + count) / total - 1;
         low_ = low_ + range * cum / total;
         for (;;)
@@ -156,6 +165,7 @@ private:
     uint32_t low_ = 0;
     uint32_t high_ = 0xFFFF;
     uint32_t value_ = 0;
+    uint32_t range_ = 0x10000; // high - low + 1 as of the last target()
 };
 
 // uniform(n): symbol s has cumulative s, count 1, total n; it never adapts.

@@ -126,7 +126,11 @@ void ConnectivityWriterT::GroupT::init(int n)
     tables = n;
     dense = n > 3;
     counts.assign(static_cast<size_t>(n + 1) * kCountStride, 0);
-    merged.assign(static_cast<size_t>(n), false);
+    codingTable.resize(static_cast<size_t>(n));
+    for (int i = 0; i < n; ++i)
+    {
+        codingTable[static_cast<size_t>(i)] = i;
+    }
     if (dense)
     {
         denseTables.resize(static_cast<size_t>(n + 1));
@@ -166,12 +170,8 @@ int ConnectivityWriterT::fail(int code)
     return failure_;
 }
 
-bool ConnectivityWriterT::reserve(size_t words)
+bool ConnectivityWriterT::grow(size_t words)
 {
-    if (events_.capacity() - events_.size() >= words)
-    {
-        return true;
-    }
     // Grow geometrically: fixed steps would copy the buffer a quadratic number of times.
     size_t wanted = std::max(events_.capacity() * 2, events_.size() + words);
     wanted = std::max<size_t>(wanted, 4096);
@@ -390,7 +390,7 @@ void ConnectivityWriterT::chooseTables(GroupT& group, bool vertices)
                 global[s] += counts[s];
                 counts[s] = 0;
             }
-            group.merged[static_cast<size_t>(i)] = true;
+            group.codingTable[static_cast<size_t>(i)] = group.tables;
             group.anyMerged = true;
             continue;
         }
@@ -476,10 +476,7 @@ void ConnectivityWriterT::writeGroupTables(GroupT& group, bool vertices)
 
 void ConnectivityWriterT::codeSymbol(GroupT& group, int table, int symbol)
 {
-    if (group.merged[static_cast<size_t>(table)])
-    {
-        table = group.tables;
-    }
+    table = group.codingTable[static_cast<size_t>(table)];
     if (group.dense)
     {
         group.denseTables[static_cast<size_t>(table)].encode(encoder_, symbol);
@@ -612,12 +609,6 @@ int ConnectivityWriterT::finish()
 // ---------------------------------------------------------------------------------------------
 // Reader
 
-bool ConnectivityReaderT::GroupT::empty(int table) const
-{
-    return dense ? denseTables[static_cast<size_t>(table)].empty()
-                 : sparseTables[static_cast<size_t>(table)].empty();
-}
-
 uint64_t ConnectivityReaderT::GroupT::total(int table) const
 {
     return dense ? denseTables[static_cast<size_t>(table)].total()
@@ -720,23 +711,35 @@ int ConnectivityReaderT::decodeSymbol(GroupT& group, int context, int& symbol)
     {
         return kChannelBadFile;
     }
-    int table = context;
-    if (group.empty(table))
-    {
-        table = group.tables;
-        if (!group.global || group.empty(table))
-        {
-            knitErr("Empty table not expected\n");
-            return kChannelNoTable;
-        }
-    }
+    // An empty table hands its symbols to the global one (for a sparse table also once it has
+    // counted down to nothing, which a valid stream never reaches before its last symbol).
     if (group.dense)
     {
-        symbol = group.denseTables[static_cast<size_t>(table)].decode(decoder_);
+        DenseTableT* table = &group.denseTables[static_cast<size_t>(context)];
+        if (table->empty())
+        {
+            table = &group.denseTables[static_cast<size_t>(group.tables)];
+            if (!group.global || table->empty())
+            {
+                knitErr("Empty table not expected\n");
+                return kChannelNoTable;
+            }
+        }
+        symbol = table->decode(decoder_);
     }
     else
     {
-        symbol = group.sparseTables[static_cast<size_t>(table)].decode(decoder_);
+        SparseTableT* table = &group.sparseTables[static_cast<size_t>(context)];
+        if (table->empty())
+        {
+            table = &group.sparseTables[static_cast<size_t>(group.tables)];
+            if (!group.global || table->empty())
+            {
+                knitErr("Empty table not expected\n");
+                return kChannelNoTable;
+            }
+        }
+        symbol = table->decode(decoder_);
         if (symbol < 0)
         {
             return kChannelBadFile;

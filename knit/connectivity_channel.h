@@ -84,7 +84,7 @@ private:
         bool dense = false;
         bool anyMerged = false;
         std::vector<uint64_t> counts;
-        std::vector<bool> merged;
+        std::vector<int> codingTable; // the table that codes each table's events
         std::vector<DenseTableT> denseTables;
         std::vector<SparseTableT> sparseTables;
 
@@ -93,7 +93,11 @@ private:
         uint64_t total(int table) const;
     };
 
-    bool reserve(size_t words);
+    bool reserve(size_t words)
+    {
+        return events_.capacity() - events_.size() >= words || grow(words);
+    }
+    bool grow(size_t words);
     int fail(int code);
     void chooseTables(GroupT& group, bool vertices);
     void writeGroupTables(GroupT& group, bool vertices);
@@ -163,7 +167,6 @@ private:
         std::vector<DenseTableT> denseTables;
         std::vector<SparseTableT> sparseTables;
 
-        bool empty(int table) const;
         uint64_t total(int table) const;
     };
 

@@ -92,13 +92,6 @@ int bitLength(uint64_t v)
     return n;
 }
 
-// The symbol s with cum[s] <= target < cum[s + 1], for cumulatives of `symbols` counts.
-int findInCumulatives(const uint32_t* cum, int symbols, uint32_t target)
-{
-    const uint32_t* first = std::upper_bound(cum + 1, cum + symbols + 1, target);
-    return static_cast<int>(first - cum) - 1;
-}
-
 } // namespace
 
 void DenseTableT::clear()
@@ -113,11 +106,6 @@ void DenseTableT::setCounts(const uint32_t counts[kSymbols])
     {
         cum_[s + 1] = cum_[s] + counts[s];
     }
-}
-
-int DenseTableT::find(uint32_t target) const
-{
-    return findInCumulatives(cum_, kSymbols, target);
 }
 
 void DenseTableT::rescale()
@@ -135,7 +123,7 @@ void DenseTableT::rescale()
 void SparseTableT::clear()
 {
     std::fill(exact_, exact_ + kSymbols, 0u);
-    std::fill(cum_, cum_ + kSymbols + 1, 0u);
+    std::fill(cum_, cum_ + kCumSymbols + 1, 0u);
     exactTotal_ = 0;
     scaled_ = false;
 }
@@ -162,6 +150,7 @@ void SparseTableT::setCounts(const uint32_t counts[kSymbols])
         uint32_t c = exact_[s] == 0 ? 0 : std::max(1u, exact_[s] >> shift);
         cum_[s + 1] = cum_[s] + c;
     }
+    cum_[kCumSymbols] = cum_[kSymbols];
 }
 
 void SparseTableT::useExactCounts()
@@ -172,6 +161,7 @@ void SparseTableT::useExactCounts()
     {
         cum_[s + 1] = cum_[s] + exact_[s];
     }
+    cum_[kCumSymbols] = cum_[kSymbols];
 }
 
 int SparseTableT::slots() const
@@ -181,9 +171,9 @@ int SparseTableT::slots() const
 
 int SparseTableT::decode(ArithmeticDecoderT& decoder)
 {
-    uint32_t t = decoder.target(cum_[kSymbols]);
-    int s = findInCumulatives(cum_, kSymbols, t);
-    decoder.consume(cum_[s], cum_[s + 1] - cum_[s], cum_[kSymbols]);
+    uint32_t t = decoder.target(cum_[kCumSymbols]);
+    int s = DenseTableT::countAtMost(cum_, t);
+    decoder.consume(cum_[s], cum_[s + 1] - cum_[s], cum_[kCumSymbols]);
     if (exact_[s] == 0)
     {
         return -1;

@@ -50,16 +50,29 @@ public:
         update(s);
         return s;
     }
-    // The symbol whose interval [cum, cum + count) holds target (binary search). Precondition:
-    // target < total().
-    int find(uint32_t target) const;
+    // The symbol whose interval [cum, cum + count) holds target: the number of cumulatives
+    // after the first that are at most target. Precondition: target < total().
+    int find(uint32_t target) const { return countAtMost(cum_, target); }
+
+    // Counts i in 1..16 with cum[i] <= target, for cumulatives of 16 symbols (cum[16], the
+    // total, is above any target). Sixteen lanes let the compiler use vector compares.
+    static int countAtMost(const uint32_t* cum, uint32_t target)
+    {
+        int s = 0;
+        for (int i = 0; i < kSymbols; ++i)
+        {
+            s += static_cast<int>(cum[i + 1] <= target);
+        }
+        return s;
+    }
 
 private:
     void update(int s)
     {
-        for (int i = s + 1; i <= kSymbols; ++i)
+        // A fixed trip count lets the compiler do this in a few vector operations.
+        for (int i = 0; i < kSymbols; ++i)
         {
-            ++cum_[i];
+            cum_[i + 1] += static_cast<uint32_t>(i >= s);
         }
         if (cum_[kSymbols] > kMaxCodingTotal)
         {
@@ -97,7 +110,7 @@ public:
     // Codes symbol s (its exact count must be non-zero) and counts it down.
     void encode(ArithmeticEncoderT& encoder, int s)
     {
-        encoder.encode(cum_[s], cum_[s + 1] - cum_[s], cum_[kSymbols]);
+        encoder.encode(cum_[s], cum_[s + 1] - cum_[s], cum_[kCumSymbols]);
         update(s);
     }
     // Decodes a symbol and counts it down; -1 when the stream names a symbol whose exact count
@@ -118,18 +131,22 @@ private:
             }
             return;
         }
-        for (int i = s + 1; i <= kSymbols; ++i)
+        for (int i = 0; i < kCumSymbols; ++i)
         {
-            --cum_[i];
+            cum_[i + 1] -= static_cast<uint32_t>(i >= s);
         }
     }
     void useExactCounts();
+
+    // The cumulatives run over 16 symbols (the 16th always empty), as a dense table's do, so
+    // that lookups and updates have a fixed trip count.
+    static constexpr int kCumSymbols = 16;
 
     uint32_t exact_[kSymbols];
     uint32_t exactTotal_;
     bool scaled_;
     // Cumulatives of the counts that code: the scaled copy or the exact counts.
-    uint32_t cum_[kSymbols + 1];
+    uint32_t cum_[kCumSymbols + 1];
 };
 
 // Writes a dense table for the given counts (step 1 scales counts of 256 or more down by a power

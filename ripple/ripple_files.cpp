@@ -9,9 +9,11 @@
 #include "ripple/ripple_log.h"
 #include "ripple/ripple_output.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cstdint>
 #include <filesystem>
+#include <utility>
 #include <vector>
 
 namespace ripple
@@ -196,29 +198,35 @@ std::string objText(const MeshT& mesh)
         appendFloat(out, v->pos.z);
         out += '\n';
     }
-    for (EdgeT* e : mesh.edges())
+    // The edge list runs in creation order, so "edge list in order, side 0 before side 1, each
+    // face at the lowest dedge of its cycle" is the order of the faces' lowest dedge keys. Going
+    // through the face records and sorting by that key avoids chasing the edge list.
+    std::vector<std::pair<uint64_t, DedgeT>> order;
+    order.reserve(mesh.faces().size());
+    for (FaceT* f : mesh.faces())
     {
-        for (int side = 0; side < 2; ++side)
+        DedgeT lowest = f->dedge;
+        DedgeT d = lowest.next();
+        for (int corner = 1; corner < 3 && d && d != f->dedge; ++corner, d = d.next())
         {
-            const DedgeT d = e->dedge(side);
-            const DedgeT n1 = d.next();
-            if (!n1)
-            {
-                continue;
-            }
-            const DedgeT n2 = n1.next();
-            if (!(d < n1) || !(d < n2))
-            {
-                continue;
-            }
-            out += "f ";
-            appendInteger(out, static_cast<long long>(d.org()->index) + 1);
-            out += ' ';
-            appendInteger(out, static_cast<long long>(d.dest()->index) + 1);
-            out += ' ';
-            appendInteger(out, static_cast<long long>(n1.dest()->index) + 1);
-            out += '\n';
+            lowest = d < lowest ? d : lowest;
         }
+        if (lowest.next())
+        {
+            order.emplace_back(lowest.key(), lowest);
+        }
+    }
+    std::sort(order.begin(), order.end(),
+              [](const auto& a, const auto& b) { return a.first < b.first; });
+    for (const auto& [key, d] : order)
+    {
+        out += "f ";
+        appendInteger(out, static_cast<long long>(d.org()->index) + 1);
+        out += ' ';
+        appendInteger(out, static_cast<long long>(d.dest()->index) + 1);
+        out += ' ';
+        appendInteger(out, static_cast<long long>(d.next().dest()->index) + 1);
+        out += '\n';
     }
     return out;
 }

@@ -89,6 +89,46 @@ TEST_F(SimplifiedMesh, splitLastUndoesEveryCollapse)
     }
 }
 
+// The face lines as the edge list enumerates them: side 0 before side 1, each face at the lowest
+// dedge of its cycle.
+std::string faceLinesByEdgeList(MeshT& mesh)
+{
+    std::string out;
+    for (EdgeT* e : mesh.edges())
+    {
+        for (int side = 0; side < 2; ++side)
+        {
+            const DedgeT d = e->dedge(side);
+            if (d.next() && d < d.next() && d < d.next().next())
+            {
+                out += "f " + std::to_string(d.org()->index + 1) + " " +
+                       std::to_string(d.dest()->index + 1) + " " +
+                       std::to_string(d.next().dest()->index + 1) + "\n";
+            }
+        }
+    }
+    return out;
+}
+
+TEST_F(SimplifiedMesh, objFacesFollowTheEdgeListAfterCollapsesAndSplits)
+{
+    auto faceLines = [&]
+    {
+        const std::string text = objText(mesh);
+        return text.substr(text.find("\nf ") + 1);
+    };
+    EXPECT_EQ(faceLines(), faceLinesByEdgeList(mesh));
+    for (int i = 0; i < 7; ++i)
+    {
+        ASSERT_TRUE(splitLast(pm));
+    }
+    EXPECT_EQ(faceLines(), faceLinesByEdgeList(mesh));
+    while (splitLast(pm))
+    {
+    }
+    EXPECT_EQ(faceLines(), faceLinesByEdgeList(mesh));
+}
+
 TEST_F(SimplifiedMesh, scaleNormalsTouchesOnlyTheNormalComponent)
 {
     const std::vector<VertexDetailT> before = pm.vvs;

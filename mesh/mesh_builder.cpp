@@ -25,9 +25,9 @@ MeshBuilderT::MeshBuilderT(MeshT& mesh)
 {
 }
 
-void MeshBuilderT::reserve(size_t triangles)
+void MeshBuilderT::reserveEdges(size_t edges)
 {
-    lookup_.reserve(triangles + triangles / 2 + 16);
+    lookup_.reserve(edges);
 }
 
 size_t MeshBuilderT::addVertex(float x, float y, float z)

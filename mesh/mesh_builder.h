@@ -21,8 +21,8 @@ class MeshBuilderT
 public:
     explicit MeshBuilderT(MeshT& mesh);
 
-    // Expects about `triangles` triangles: sizes the edge lookup so that it never rehashes.
-    void reserve(size_t triangles);
+    // Expects about `edges` edges: sizes the edge lookup so that it does not rehash before.
+    void reserveEdges(size_t edges);
 
     // Creates a vertex at (x, y, z), appends it to the mesh's vertex list and gives it the next
     // builder number (0-based, input order). Returns that number.

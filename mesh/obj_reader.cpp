@@ -7,6 +7,7 @@
 #include "mesh/mesh_builder.h"
 #include "mesh/obj_tokens.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -14,15 +15,29 @@
 namespace
 {
 
-// Number of lines whose first character is 'f': a cheap estimate of the triangle count.
-size_t countFaceLines(std::string_view text)
+// Most edges worth sizing the edge map for up front; larger meshes grow it as they go, and a
+// file full of junk face lines cannot make the reader reserve more than this.
+constexpr size_t kMaxReservedEdges = size_t(1) << 21;
+
+// Edges to expect, from the lines starting with "f" and with "v": 1.5 per triangle, at most 3 per
+// vertex, capped.
+size_t expectedEdges(std::string_view text)
 {
-    size_t count = !text.empty() && text[0] == 'f' ? 1 : 0;
-    for (size_t i = text.find('\n'); i != std::string_view::npos; i = text.find('\n', i + 1))
+    size_t faces = 0;
+    size_t vertices = 0;
+    size_t i = 0;
+    while (i < text.size())
     {
-        count += i + 1 < text.size() && text[i + 1] == 'f' ? 1 : 0;
+        faces += text[i] == 'f' ? 1 : 0;
+        vertices += text[i] == 'v' ? 1 : 0;
+        size_t end = text.find('\n', i);
+        if (end == std::string_view::npos)
+        {
+            break;
+        }
+        i = end + 1;
     }
-    return count;
+    return std::min({faces + faces / 2, 3 * vertices, kMaxReservedEdges});
 }
 
 // The first character of the line's first token, or 0 for a blank line.
@@ -43,7 +58,7 @@ char firstCharacter(std::string_view line)
 void readObjText(MeshT& mesh, std::string_view text, CurveListT& curves)
 {
     MeshBuilderT builder(mesh);
-    builder.reserve(countFaceLines(text));
+    builder.reserveEdges(expectedEdges(text));
     ObjLineReaderT lines(text);
     std::vector<std::string_view> tokens;
     std::vector<int64_t> references;

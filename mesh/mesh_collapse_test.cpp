@@ -183,7 +183,46 @@ void buildHexagon(MeshT& mesh)
     prepare(mesh);
 }
 
+// An octahedron whose face (0, 1, 2) is split at its centre by vertex 6, which so has valence 3:
+// the faces across its two wing edges are one face.
+meshgen::GeneratedMeshT octahedronWithValenceThreeVertex()
+{
+    meshgen::GeneratedMeshT m;
+    m.positions = {{0, 0, 1},  {1, 0, 0},  {0, 1, 0},         {-1, 0, 0},
+                   {0, -1, 0}, {0, 0, -1}, {0.3f, 0.3f, 0.4f}};
+    m.faces = {{0, 1, 6}, {1, 2, 6}, {2, 0, 6}, {0, 2, 3}, {0, 3, 4},
+               {0, 4, 1}, {5, 2, 1}, {5, 3, 2}, {5, 4, 3}, {5, 1, 4}};
+    return m;
+}
+
 } // namespace
+
+TEST(MeshTCollapse, valenceThreeVertexCollapsesAndSplitsBack)
+{
+    for (int k = 0; k < 3; ++k)
+    {
+        MeshT mesh;
+        build(mesh, octahedronWithValenceThreeVertex());
+        prepare(mesh);
+        ASSERT_EQ(mesh.faces().size(), 10u);
+        VertexT* o = mesh.byIndex[6];
+        DedgeT d = leaving(o)[size_t(k)];
+        ASSERT_TRUE(collapseKeepsManifold(d));
+        std::vector<CycleT> before = faceCycles(mesh);
+        VertexT* t = d.dest();
+        VertexT* wingL = d.next().dest();
+        VertexT* wingR = d.sym().next().dest();
+        mesh.collapse(d, nullptr);
+        ASSERT_EQ(checkInvariants(mesh, true), "");
+        DedgeT p = findDedge(t, wingL);
+        DedgeT r = findDedge(wingR, t);
+        ASSERT_EQ(r.next(), p); // both wings lie in one face
+        mesh.split(p, r, o);
+        EXPECT_EQ(checkInvariants(mesh, true), "");
+        EXPECT_TRUE(faceGeometryCurrent(mesh));
+        EXPECT_EQ(faceCycles(mesh), before);
+    }
+}
 
 TEST(MeshTCollapse, randomCollapsesThenSplitsRestoreConnectivity)
 {

@@ -71,12 +71,12 @@ const WeightTableT& weightTable()
 
 double tangentCos(int k, int j)
 {
-    return k < kTableSize ? weightTable().cosines[k][j] : std::cos(2.0 * M_PI * j / k);
+    return k >= 2 && k < kTableSize ? weightTable().cosines[k][j] : std::cos(2.0 * M_PI * j / k);
 }
 
 double tangentSin(int k, int j)
 {
-    return k < kTableSize ? weightTable().sines[k][j] : std::sin(2.0 * M_PI * j / k);
+    return k >= 2 && k < kTableSize ? weightTable().sines[k][j] : std::sin(2.0 * M_PI * j / k);
 }
 
 PatchPointT& side(const PatchLevelT& lv, int c, int t)

@@ -23,6 +23,7 @@ template <class T> class BlockPoolT
 
 public:
     static constexpr size_t kBlockBytes = 65536;
+    static constexpr size_t kBlockAlignment = alignof(SlotT) > 64 ? alignof(SlotT) : 64;
     static constexpr size_t kRecordsPerBlock = kBlockBytes / sizeof(SlotT);
     static_assert(kRecordsPerBlock > 0, "record larger than a pool block");
 
@@ -48,7 +49,8 @@ public:
         }
         else
         {
-            current_ = static_cast<SlotT*>(std::malloc(kBlockBytes));
+            // Cache-line aligned, so that records of a multiple of 64 bytes never straddle lines.
+            current_ = static_cast<SlotT*>(std::aligned_alloc(kBlockAlignment, kBlockBytes));
             if (current_ == nullptr)
             {
                 throw std::bad_alloc();

@@ -110,7 +110,7 @@ bool checkFinitePositions(const PolyMeshT& mesh)
 
 IrEncoder::IrEncoder(PolyMeshT& mesh, ConnectivityWriterT& writer, int faceTables, int vertexTables,
                      int geometryBits)
-    : ValenceCoderT(mesh, faceTables, vertexTables, geometryBits)
+    : ValenceCoderT(mesh, faceTables, vertexTables, geometryBits, false)
     , writer_(writer)
 {
     for (const auto* list : {&mesh.faces, &mesh.boundaries})
@@ -353,19 +353,6 @@ int IrEncoder::neighbourCorner(PolyFaceT* face, int corner)
     return k;
 }
 
-int IrEncoder::vertexNumber(PolyFaceT* face, int corner)
-{
-    const PolyCornerT& c = face->corner(corner);
-    return (c.link & kKnownVertexMark) != 0 ? c.vertex->number : 0;
-}
-
-void IrEncoder::setVertexNumber(PolyFaceT* face, int corner, int n)
-{
-    PolyCornerT& c = face->corner(corner);
-    c.vertex->number = n;
-    c.link |= kKnownVertexMark;
-}
-
 bool IrEncoder::positionKnown(PolyFaceT* face, int corner)
 {
     return (floatBits(face->corner(corner).vertex->x) & kNotCoded) == 0;
@@ -408,7 +395,7 @@ int IrEncoder::ioPosition(PolyFaceT* face, int corner, bool raw, const uint32_t 
 
 IrDecoder::IrDecoder(PolyMeshT& mesh, ConnectivityReaderT& reader, int faceTables, int vertexTables,
                      int geometryBits)
-    : ValenceCoderT(mesh, faceTables, vertexTables, geometryBits)
+    : ValenceCoderT(mesh, faceTables, vertexTables, geometryBits, true)
     , reader_(reader)
 {
     mesh.commonValence = 0;
@@ -491,7 +478,8 @@ int IrDecoder::ioFaceValence(PolyFaceT*& face)
     {
         return kCoderBadFace; // bad face valence
     }
-    if (faceLimit_ > 0 && ++madeFaces_ > faceLimit_)
+    madeCorners_ += valence;
+    if (cornerLimit_ > 0 && madeCorners_ > cornerLimit_)
     {
         return kCoderNoMemory;
     }
@@ -588,16 +576,6 @@ PolyFaceT* IrDecoder::neighbourFace(PolyFaceT* /*face*/, int /*corner*/)
 int IrDecoder::neighbourCorner(PolyFaceT* /*face*/, int /*corner*/)
 {
     return 0;
-}
-
-int IrDecoder::vertexNumber(PolyFaceT* face, int corner)
-{
-    return face->corner(corner).vertexNumber;
-}
-
-void IrDecoder::setVertexNumber(PolyFaceT* face, int corner, int n)
-{
-    face->corner(corner).vertexNumber = n;
 }
 
 bool IrDecoder::positionKnown(PolyFaceT* face, int corner)

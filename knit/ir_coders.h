@@ -48,8 +48,6 @@ protected:
     RingT* ioSplitRing(PolyFaceT* face, int corner, int& position) override;
     PolyFaceT* nextComponent() override;
     int neighbourCorner(PolyFaceT* face, int corner) override;
-    int vertexNumber(PolyFaceT* face, int corner) override;
-    void setVertexNumber(PolyFaceT* face, int corner, int n) override;
     bool positionKnown(PolyFaceT* face, int corner) override;
     void position(PolyFaceT* face, int corner, uint32_t out[3]) override;
     int ioPosition(PolyFaceT* face, int corner, bool raw, const uint32_t predicted[3]) override;
@@ -86,9 +84,10 @@ public:
     // bits, its decoded positions. Returns 0 or the failure code.
     int decode();
 
-    // Stops with kCoderNoMemory once more than `faces` faces and holes were made (0 = no limit);
-    // fuzzers use it to bound memory on streams that describe huge meshes in a few bytes.
-    void setFaceLimit(int64_t faces) { faceLimit_ = faces; }
+    // Stops with kCoderNoMemory once the faces and holes made hold more than `corners` corners
+    // (0 = no limit); fuzzers use it to bound memory on streams that describe huge meshes in a
+    // few bytes.
+    void setCornerLimit(int64_t corners) { cornerLimit_ = corners; }
     // The quantised position of vertex number n (valid with geometry bits after decode()).
     void quantised(int n, uint32_t out[3]) const;
 
@@ -99,8 +98,6 @@ protected:
     PolyFaceT* nextComponent() override;
     PolyFaceT* neighbourFace(PolyFaceT* face, int corner) override;
     int neighbourCorner(PolyFaceT* face, int corner) override;
-    int vertexNumber(PolyFaceT* face, int corner) override;
-    void setVertexNumber(PolyFaceT* face, int corner, int n) override;
     bool positionKnown(PolyFaceT* face, int corner) override;
     void position(PolyFaceT* face, int corner, uint32_t out[3]) override;
     int ioPosition(PolyFaceT* face, int corner, bool raw, const uint32_t predicted[3]) override;
@@ -109,8 +106,8 @@ private:
     ConnectivityReaderT& reader_;
     std::vector<uint32_t> positions_; // 3 words per vertex number - 1, all ones = not known
     float box_[6] = {};               // min x, y, z, max x, y, z
-    int64_t faceLimit_ = 0;
-    int64_t madeFaces_ = 0;
+    int64_t cornerLimit_ = 0;
+    int64_t madeCorners_ = 0;
 };
 
 } // namespace knit

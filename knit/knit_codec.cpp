@@ -8,6 +8,7 @@
 #include "knit/ir_coders.h"
 #include "knit/knit_codes.h"
 
+#include <algorithm>
 #include <cstdio>
 
 namespace knit
@@ -47,7 +48,7 @@ int encodeMesh(PolyMeshT& mesh, const CodecSettingsT& settings, OutputStreamT& o
 }
 
 int decodeStream(InputStreamT& in, const CodecSettingsT& settings, PolyMeshT& decoded,
-                 int64_t faceLimit, std::vector<uint32_t>* quantised)
+                 int64_t cornerLimit, std::vector<uint32_t>* quantised)
 {
     decoded.geometryBits = settings.geometryBits;
     BitSourceT source(in);
@@ -66,7 +67,7 @@ int decodeStream(InputStreamT& in, const CodecSettingsT& settings, PolyMeshT& de
     IrDecoder coder(decoded, reader, settings.faceTables, settings.vertexTables,
                     settings.geometryBits);
     coder.setMessages(true);
-    coder.setFaceLimit(faceLimit);
+    coder.setCornerLimit(cornerLimit);
     result = coder.decode();
     if (result == 0 && quantised != nullptr && settings.geometryBits != 0)
     {
@@ -207,38 +208,25 @@ std::string compareDecoded(const PolyMeshT& input, const EncodeReportT& report,
 
 std::vector<int32_t> inputIndices(const PolyMeshT& mesh)
 {
-    // The builder numbers file vertices by list position and split-off copies -1; a copy stands
-    // for the file vertex at its position (the first one, should several share it).
+    // File vertices keep their list position; the copies appended after them stand for the
+    // vertex they were split from.
     std::vector<int32_t> index(mesh.vertices.size());
     for (size_t i = 0; i < index.size(); ++i)
     {
-        const PolyVertexT* v = mesh.vertices[i];
         index[i] = static_cast<int32_t>(i);
-        if (v->number >= 0)
-        {
-            continue;
-        }
-        for (size_t j = 0; j < i; ++j)
-        {
-            const PolyVertexT* w = mesh.vertices[j];
-            if (w->number >= 0 && w->x == v->x && w->y == v->y && w->z == v->z)
-            {
-                index[i] = static_cast<int32_t>(j);
-                break;
-            }
-        }
+    }
+    size_t originals = static_cast<size_t>(inputVertexCount(mesh));
+    for (size_t c = 0; c < mesh.splitSources.size() && originals + c < index.size(); ++c)
+    {
+        index[originals + c] = mesh.splitSources[c];
     }
     return index;
 }
 
 int32_t inputVertexCount(const PolyMeshT& mesh)
 {
-    int32_t count = 0;
-    for (const PolyVertexT* v : mesh.vertices)
-    {
-        count += v->number >= 0 ? 1 : 0;
-    }
-    return count;
+    return static_cast<int32_t>(mesh.vertices.size() -
+                                std::min(mesh.vertices.size(), mesh.splitSources.size()));
 }
 
 PermutationT permutationOf(const PolyMeshT& mesh, const std::vector<int32_t>& inputIndex,

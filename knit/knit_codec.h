@@ -40,12 +40,12 @@ struct EncodeReportT
 int encodeMesh(PolyMeshT& mesh, const CodecSettingsT& settings, OutputStreamT& out,
                EncodeReportT& report);
 
-// Decodes a whole stream into an empty mesh (constructed holding numbers). faceLimit > 0 stops
-// with code 40 past that many faces and holes. quantised, when given, receives the quantised
-// positions (3 words per vertex number - 1) with geometry bits. Prints "bad file\n" for a bad
-// stream. Returns 0 or the decoder's failure code.
+// Decodes a whole stream into an empty mesh (constructed holding numbers). cornerLimit > 0 stops
+// with code 40 once the faces and holes made hold more corners. quantised, when given, receives the
+// quantised positions (3 words per vertex number - 1) with geometry bits. Prints "bad file\n" for a
+// bad stream. Returns 0 or the decoder's failure code.
 int decodeStream(InputStreamT& in, const CodecSettingsT& settings, PolyMeshT& decoded,
-                 int64_t faceLimit = 0, std::vector<uint32_t>* quantised = nullptr);
+                 int64_t cornerLimit = 0, std::vector<uint32_t>* quantised = nullptr);
 
 // Compares a decoded mesh (still holding numbers) with the encoded input: numbered vertices,
 // face and hole counts, and every face and hole corner by corner through the encoder's vertex

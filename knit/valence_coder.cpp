@@ -135,11 +135,13 @@ int NumberSetT::first() const
     return -1;
 }
 
-ValenceCoderT::ValenceCoderT(PolyMeshT& mesh, int faceTables, int vertexTables, int geometryBits)
+ValenceCoderT::ValenceCoderT(PolyMeshT& mesh, int faceTables, int vertexTables, int geometryBits,
+                             bool numbersInCorners)
     : mesh_(mesh)
     , faceTables_(faceTables)
     , vertexTables_(vertexTables)
     , geometryBits_(geometryBits)
+    , numbersInCorners_(numbersInCorners)
 {
 }
 
@@ -711,8 +713,7 @@ ValenceCoderT::FaceContextT ValenceCoderT::faceContext(RingT* ring, int gap, Pol
     PolyFaceT* prevFace = beforeSlot.face;
     if (faceTables_ != 2)
     {
-        int sum = valenceOf(ring->number) +
-                  valenceOf(const_cast<ValenceCoderT*>(this)->vertexNumber(previous, nextCorner));
+        int sum = valenceOf(ring->number) + valenceOf(vertexNumber(previous, nextCorner));
         int d = prevFace->valence;
         if (d == 3)
         {

@@ -103,7 +103,10 @@ class ValenceCoderT
 public:
     // mesh: the mesh to code (encoder) or to fill (decoder); faceTables 1, 2 or 8; vertexTables
     // 1 or 8; geometryBits 0 (no positions) or the quantisation bits.
-    ValenceCoderT(PolyMeshT& mesh, int faceTables, int vertexTables, int geometryBits);
+    // numbersInCorners: vertex numbers live in the corners (decoder) rather than in the vertex
+    // records (encoder).
+    ValenceCoderT(PolyMeshT& mesh, int faceTables, int vertexTables, int geometryBits,
+                  bool numbersInCorners);
     virtual ~ValenceCoderT();
     ValenceCoderT(const ValenceCoderT&) = delete;
     ValenceCoderT& operator=(const ValenceCoderT&) = delete;
@@ -137,9 +140,30 @@ protected:
     virtual PolyFaceT* neighbourFace(PolyFaceT* face, int corner);
     // The corner of that neighbour at which it is entered.
     virtual int neighbourCorner(PolyFaceT* face, int corner);
-    // The number of the vertex at (face, corner), 0 when not known yet.
-    virtual int vertexNumber(PolyFaceT* face, int corner) = 0;
-    virtual void setVertexNumber(PolyFaceT* face, int corner, int n) = 0;
+    // The number of the vertex at (face, corner), 0 when not known yet. The decoder keeps the
+    // numbers in the corners; the encoder in the vertex records, known to a corner once its
+    // known-vertex mark is set. (Inline rather than virtual: the traversal asks for them at
+    // every corner it touches.)
+    int vertexNumber(const PolyFaceT* face, int corner) const
+    {
+        const PolyCornerT& c = face->corner(corner);
+        if (numbersInCorners_)
+        {
+            return c.vertexNumber;
+        }
+        return (c.link & kKnownVertexMark) != 0 ? c.vertex->number : 0;
+    }
+    void setVertexNumber(PolyFaceT* face, int corner, int n)
+    {
+        PolyCornerT& c = face->corner(corner);
+        if (numbersInCorners_)
+        {
+            c.vertexNumber = n;
+            return;
+        }
+        c.vertex->number = n;
+        c.link |= kKnownVertexMark;
+    }
 
     // Positions (geometry bits > 0). positionKnown: the vertex at (face, corner) has a coded
     // position; position: its quantised coordinates; ioPosition codes the vertex's position raw
@@ -184,6 +208,7 @@ protected:
     int faceTables_;
     int vertexTables_;
     int geometryBits_;
+    bool numbersInCorners_;
     bool messages_ = false;
     int faceCounter_ = 0;
     int holeCounter_ = 0;

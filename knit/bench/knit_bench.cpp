@@ -1,0 +1,153 @@
+// Benchmark of knit's coder on generated meshes: for each mesh, encode time (traversal and both
+// passes of the channel) and decode time (IrDecoder with its channel, no file writing), faces
+// per second, compressed bytes and bits per vertex without positions (-g 0) and with 12-bit
+// positions (-g 12). Prints one line per mesh and setting; --quick runs one small mesh once.
+
+#include "knit/bit_stream.h"
+#include "knit/knit_codec.h"
+#include "knit/knit_log.h"
+#include "knit/mesh_report.h"
+#include "knit/poly_mesh.h"
+#include "meshgen/meshgen.h"
+
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <unistd.h>
+#include <vector>
+
+namespace
+{
+
+struct CaseT
+{
+    const char* name;
+    const char* kind;
+    long long triangles;
+    bool irregular;
+    bool quads;
+};
+
+double seconds(std::chrono::steady_clock::time_point from)
+{
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - from).count();
+}
+
+// Builds the mesh from its OBJ text through the file layer (as knit reads it).
+bool buildFromObj(const std::string& obj, knit::PolyMeshT& mesh)
+{
+    std::string path = "/tmp/knit-bench-" + std::to_string(getpid()) + ".obj";
+    FILE* file = std::fopen(path.c_str(), "wb");
+    if (file == nullptr)
+    {
+        return false;
+    }
+    bool ok = std::fwrite(obj.data(), 1, obj.size(), file) == obj.size();
+    ok = std::fclose(file) == 0 && ok;
+    ok = ok && knit::buildMeshFromFile(path.c_str(), mesh) == 0;
+    std::remove(path.c_str());
+    return ok;
+}
+
+void runCase(const CaseT& c, int geometryBits, int repeats)
+{
+    meshgen::OptionsT options;
+    options.irregular = c.irregular;
+    options.quads = c.quads;
+    meshgen::GeneratedMeshT generated = meshgen::byTriangleCount(c.kind, c.triangles, options);
+    std::string obj = meshgen::toObj(generated);
+
+    knit::CodecSettingsT settings;
+    settings.geometryBits = geometryBits;
+    double bestEncode = 1e30;
+    double bestDecode = 1e30;
+    size_t bytes = 0;
+    int vertices = 0;
+    int faces = 0;
+    bool ok = true;
+    for (int r = 0; r < repeats && ok; ++r)
+    {
+        // The mesh is rebuilt for every encode: encoding quantises positions in place.
+        knit::PolyMeshT mesh;
+        if (!buildFromObj(obj, mesh))
+        {
+            std::printf("%s: cannot build the mesh\n", c.name);
+            return;
+        }
+        vertices = static_cast<int>(mesh.vertices.size());
+        faces = static_cast<int>(mesh.faces.size());
+        knit::MemoryOutputStreamT out;
+        knit::EncodeReportT report;
+        int result;
+        double encodeTime;
+        {
+            knit::KnitLogCaptureT quiet; // the writer's statistics
+            auto start = std::chrono::steady_clock::now();
+            result = knit::encodeMesh(mesh, settings, out, report);
+            encodeTime = seconds(start);
+        }
+        bytes = out.bytes().size();
+        knit::PolyMeshT decoded(true, true, true);
+        double decodeTime;
+        int decodeResult;
+        {
+            knit::KnitLogCaptureT quiet;
+            knit::MemoryInputStreamT in(out.bytes().data(), out.bytes().size());
+            auto start = std::chrono::steady_clock::now();
+            decodeResult = knit::decodeStream(in, settings, decoded);
+            decodeTime = seconds(start);
+        }
+        ok = result == 0 && decodeResult == 0 &&
+             static_cast<int>(decoded.faces.size()) == report.faces;
+        bestEncode = std::min(bestEncode, encodeTime);
+        bestDecode = std::min(bestDecode, decodeTime);
+    }
+    if (!ok)
+    {
+        std::printf("%s -g %d: round trip failed\n", c.name, geometryBits);
+        return;
+    }
+    std::printf("%-28s -g %-2d vertices %8d faces %8d  encode %8.1f ms %6.2f Mf/s  decode %8.1f ms "
+                "%6.2f Mf/s  bytes %9zu  bpv %6.3f\n",
+                c.name, geometryBits, vertices, faces, bestEncode * 1e3, faces / bestEncode / 1e6,
+                bestDecode * 1e3, faces / bestDecode / 1e6, bytes, bytes * 8.0 / vertices);
+    std::fflush(stdout);
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    bool quick = argc > 1 && std::strcmp(argv[1], "--quick") == 0;
+    std::vector<CaseT> cases;
+    if (quick)
+    {
+        cases.push_back({"sphere 100k", "sphere", 100000, false, false});
+    }
+    else
+    {
+        for (long long n : {100000LL, 1000000LL, 4000000LL})
+        {
+            std::string size = n == 100000 ? "100k" : n == 1000000 ? "1M" : "4M";
+            static std::vector<std::string> names;
+            names.reserve(32);
+            names.push_back("sphere " + size);
+            cases.push_back({names.back().c_str(), "sphere", n, false, false});
+            names.push_back("torus irregular " + size);
+            cases.push_back({names.back().c_str(), "torus", n, true, false});
+            names.push_back("grid " + size);
+            cases.push_back({names.back().c_str(), "grid", n, false, false});
+            names.push_back("cylinder irregular " + size);
+            cases.push_back({names.back().c_str(), "cylinder", n, true, false});
+        }
+        cases.push_back({"torus quads 1M", "torus", 1000000, false, true});
+    }
+    int repeats = quick ? 1 : 3;
+    for (const CaseT& c : cases)
+    {
+        runCase(c, 0, repeats);
+        runCase(c, 12, repeats);
+    }
+    return 0;
+}

@@ -63,3 +63,9 @@ if(MESHWORK_TESTS)
         WORKING_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR}
         DISCOVERY_TIMEOUT 60)
 endif()
+
+# Frame rates of both viewers (re-runs itself under xvfb-run without a display).
+meshwork_add_bench(viewer_fps_bench SOURCES bench/viewer_fps_bench.cpp LIBS loom_gui meshgen)
+if(TARGET viewer_fps_bench AND MESHWORK_TESTS)
+    set_tests_properties(viewer_fps_bench_quick PROPERTIES RUN_SERIAL TRUE)
+endif()

@@ -69,7 +69,7 @@ Vec3T unitNormal(const Vec3T& a, const Vec3T& b, const Vec3T& c)
 
 float triangleArea(const Vec3T& a, const Vec3T& b, const Vec3T& c)
 {
-    return float(0.5 * length(cross(Vec3dT(b) - Vec3dT(a), Vec3dT(c) - Vec3dT(a))));
+    return toStoredFloat(0.5 * length(cross(Vec3dT(b) - Vec3dT(a), Vec3dT(c) - Vec3dT(a))));
 }
 
 float triangleShape(const Vec3T& a, const Vec3T& b, const Vec3T& c)
@@ -82,14 +82,14 @@ float triangleShape(const Vec3T& a, const Vec3T& b, const Vec3T& c)
     double la = std::sqrt(squaredDistance(a, b));
     double lb = std::sqrt(squaredDistance(b, c));
     double lc = std::sqrt(squaredDistance(c, a));
-    return float((la + lb + lc) * std::max({la, lb, lc}) / s);
+    return toStoredFloat((la + lb + lc) * std::max({la, lb, lc}) / s);
 }
 
 float lineDistance(const Vec3T& p, const Vec3T& a, const Vec3T& b)
 {
     Vec3dT u = normalized(Vec3dT(b) - Vec3dT(a));
     Vec3dT v = Vec3dT(p) - Vec3dT(a);
-    return float(length(v - u * dot(v, u)));
+    return toStoredFloat(length(v - u * dot(v, u)));
 }
 
 void faceCorners(const FaceT& face, const VertexT*& a, const VertexT*& b, const VertexT*& c)
@@ -151,13 +151,13 @@ bool recomputeEdgeWeight(EdgeT& edge, bool unitWeights, bool fromSaved)
     PlanePointT c0 = placePoint(a0, b0, squaredDistance(a, c), squaredDistance(b, c));
     PlanePointT d0 = placePoint(b0, a0, squaredDistance(b, d), squaredDistance(a, d));
 
-    double alpha = float(planeCross(minus(b0, c0), minus(a0, c0)) - 1e-15);
-    double beta = float(planeCross(minus(a0, d0), minus(b0, d0)) - 1e-15);
+    double alpha = toStoredFloat(planeCross(minus(b0, c0), minus(a0, c0)) - 1e-15);
+    double beta = toStoredFloat(planeCross(minus(a0, d0), minus(b0, d0)) - 1e-15);
     double gamma = planeCross(minus(c0, a0), minus(d0, a0)) + 1e-15;
     double delta = planeCross(minus(d0, b0), minus(c0, b0)) + 1e-15;
-    edge.kA = float(-delta * ell / (alpha * beta));
-    edge.kB = float(-gamma * ell / (alpha * beta));
-    edge.kC = float(ell / alpha);
-    edge.kD = float(ell / beta);
+    edge.kA = toStoredFloat(-delta * ell / (alpha * beta));
+    edge.kB = toStoredFloat(-gamma * ell / (alpha * beta));
+    edge.kC = toStoredFloat(ell / alpha);
+    edge.kD = toStoredFloat(ell / beta);
     return true;
 }

@@ -44,6 +44,8 @@ TEST(Geometry, triangleFormulasSpecialCases)
     EXPECT_FLOAT_EQ(triangleArea({0, 0, 0}, {2, 0, 0}, {0, 3, 0}), 3.0f);
     EXPECT_FLOAT_EQ(lineDistance({1, 5, 0}, {0, 0, 0}, {3, 0, 0}), 5.0f);
     EXPECT_FLOAT_EQ(lineDistance({1, 5, 0}, {2, 2, 2}, {2, 2, 2}), float(std::sqrt(1 + 9 + 4)));
+    // Results beyond the float range are stored as infinity, not converted out of range.
+    EXPECT_EQ(triangleArea({-3e38f, 0, 0}, {3e38f, 0, 0}, {0, 3e38f, 0}), INFINITY);
 }
 
 TEST(Geometry, squareDiagonalUnfolding)

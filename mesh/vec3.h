@@ -3,7 +3,24 @@
 // Vectors of the mesh core: positions and normals are stored as three 32-bit floats (`Vec3T`);
 // computations run in double precision (`Vec3dT`) and are stored back as floats.
 
+#include <cfloat>
 #include <cmath>
+#include <limits>
+
+// A computed value narrowed to a stored float; values beyond the float range become infinities
+// of their sign (as the hardware does, but without relying on an out-of-range conversion).
+inline float toStoredFloat(double v)
+{
+    if (v > double(FLT_MAX))
+    {
+        return std::numeric_limits<float>::infinity();
+    }
+    if (v < -double(FLT_MAX))
+    {
+        return -std::numeric_limits<float>::infinity();
+    }
+    return float(v);
+}
 
 // A stored vector: three 32-bit floats.
 struct Vec3T
@@ -60,7 +77,7 @@ struct Vec3dT
         return *this;
     }
     // Narrows to a stored vector.
-    Vec3T toFloat() const { return {float(x), float(y), float(z)}; }
+    Vec3T toFloat() const { return {toStoredFloat(x), toStoredFloat(y), toStoredFloat(z)}; }
 };
 
 inline Vec3dT operator*(double s, const Vec3dT& v)

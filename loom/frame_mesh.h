@@ -119,7 +119,11 @@ private:
     int levelCount_ = 0;
     int nextVertexId_ = 0;
     std::vector<int> levelOffset_;
-    std::unique_ptr<PatchPointT[]> patchStorage_;
+    struct FreeStorageT
+    {
+        void operator()(PatchPointT* p) const;
+    };
+    std::unique_ptr<PatchPointT, FreeStorageT> patchStorage_;
     std::vector<std::unique_ptr<Vec3T[]>> frameChunks_;
     size_t frameChunkUsed_ = 0;
     size_t frameChunkSize_ = 0;

@@ -7,6 +7,7 @@
 #include "pm/detail_coding.h"
 #include "pm/ring_walk.h"
 
+#include <algorithm>
 #include <sstream>
 
 void VertexDetailT::fill(DedgeT dedge)
@@ -55,11 +56,26 @@ ProgressiveMeshT::~ProgressiveMeshT()
     }
 }
 
-void ProgressiveMeshT::touch(DedgeT dedge)
+void ProgressiveMeshT::setAside(const VertexT* v)
 {
-    if (CandidateT* c = dedge.edge()->candidate[dedge.side()])
+    if (v->index < 0)
     {
-        c->state = kCandidateTouched;
+        return;
+    }
+    const size_t index = size_t(v->index);
+    if (index >= setAside_.size())
+    {
+        setAside_.resize(std::max(index + 1, mesh_.byIndex.size()), 0);
+    }
+    setAside_[index] = pass_;
+}
+
+void ProgressiveMeshT::beginPass()
+{
+    ++pass_;
+    if (setAside_.size() < mesh_.byIndex.size())
+    {
+        setAside_.resize(mesh_.byIndex.size(), 0);
     }
 }
 
@@ -201,30 +217,25 @@ void ProgressiveMeshT::collapseStep(DedgeT dedge)
     detail.fill(dedge);
     vvs.push_back(detail);
 
-    // Set aside every candidate around the collapse for the rest of the pass: the rings of the
-    // removed vertex, of its neighbours and of the vertices across the far edges of its faces.
-    // Marking before the collapse marks the same surviving dedges as marking after it; the dedges
-    // the collapse deletes are retired by edgeRemoved anyway. Touching matters only when
-    // candidates exist (the simplifier); a replay skips it.
+    // Set aside the removed vertex, its neighbours and the vertices across the far edges of its
+    // faces. Only the simplifier has candidates; a replay skips this.
     if (hasCandidates())
     {
-        const size_t limit = walkLimit(mesh_);
-        auto mark = [this](DedgeT g) { touch(g); };
+        setAside(dedge.org());
         forEachLeaving(
             dedge.org()->dedge,
             [&](DedgeT d)
             {
-                touch(d);
-                forEachLeaving(d.dest()->dedge, mark, limit);
+                setAside(d.dest());
                 if (DedgeT e = d.next())
                 {
                     if (DedgeT across = e.rotate())
                     {
-                        forEachLeaving(across.dest()->dedge, mark, limit);
+                        setAside(across.dest());
                     }
                 }
             },
-            limit);
+            walkLimit(mesh_));
     }
 
     mesh_.collapse(dedge, this);

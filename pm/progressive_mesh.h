@@ -134,10 +134,10 @@ public:
     // does a negative position.
     VertexT* ringNeighbour(const VertexT* removed, int32_t ringPos) const;
 
-    // Makes the detail of the collapse of `dedge` (encodeDetail, fill, append to vvs), marks every
-    // candidate of the collapse neighbourhood touched (the rings of org(dedge), of its neighbours
-    // and of the vertices across the far edges of its faces) and collapses `dedge` with this
-    // object as listener. Throws ExceptionT "bad
+    // Makes the detail of the collapse of `dedge` (encodeDetail, fill, append to vvs), sets aside
+    // the collapse neighbourhood for the rest of the pass (every dedge leaving org(dedge), its
+    // neighbours or the vertices across the far edges of its faces; see isSetAside) and collapses
+    // `dedge` with this object as listener. Throws ExceptionT "bad
     // collapse" from the mesh when the edge has no face on either side.
     void collapseStep(DedgeT dedge);
 
@@ -149,6 +149,22 @@ public:
     void recycleCandidates();
     // True once any candidate record has been made.
     bool hasCandidates() const { return !candidatePool_.empty(); }
+    // Starts a new simplification pass: nothing is set aside any more.
+    void beginPass();
+    // True when the candidate must not be collapsed in the current pass: its dedge was removed,
+    // or it leaves a vertex that a collapse of this pass set aside. Setting aside vertices instead
+    // of the candidates around them gives the same answer: every dedge leaving such a vertex was
+    // in the neighbourhood of that collapse, and a dedge changes its origin only when its origin
+    // is collapsed into a neighbour, which is set aside too.
+    bool isSetAside(const CandidateT* c) const
+    {
+        if (c->state == kCandidateTouched)
+        {
+            return true;
+        }
+        const int32_t index = c->dedge.org()->index;
+        return index >= 0 && size_t(index) < setAside_.size() && setAside_[size_t(index)] == pass_;
+    }
 
     // Writes the progressive mesh file to `path` (through a temporary file beside it, renamed when
     // complete): comments, bounding box, levels, base vertices, collapses and details; the details
@@ -178,11 +194,13 @@ public:
     PmReadReportT readCoefficientsText(std::string_view text);
 
 private:
-    // Marks the candidate of `dedge` touched, if it has one.
-    void touch(DedgeT dedge);
+    // Sets v aside for the current pass.
+    void setAside(const VertexT* v);
 
     MeshT& mesh_;
     std::deque<CandidateT> candidatePool_;
     std::vector<CandidateT*> freeCandidates_;
     std::vector<CandidateT*> retiredCandidates_;
+    std::vector<uint32_t> setAside_;
+    uint32_t pass_ = 1;
 };

@@ -167,13 +167,14 @@ TEST(ProgressiveMeshTCandidates, removedDedgesRetireTheirCandidates)
     EXPECT_EQ(c->dedge, e);
 }
 
-TEST(ProgressiveMeshTCollapseStep, touchesTheTwoRingAndRecordsTheDetail)
+TEST(ProgressiveMeshTCollapseStep, setsAsideTheNeighbourhoodAndRecordsTheDetail)
 {
     MeshT mesh;
     meshtest::build(mesh, meshgen::sphere(8, 12));
     prepare(mesh);
     mesh.recomputeEdgeWeights(false);
     ProgressiveMeshT pm(mesh);
+    pm.beginPass();
     for (EdgeT* e : mesh.edges())
     {
         pm.candidateOf(e->dedge(0))->state = kCandidateLive;
@@ -201,7 +202,7 @@ TEST(ProgressiveMeshTCollapseStep, touchesTheTwoRingAndRecordsTheDetail)
         for (int side = 0; side < 2; ++side)
         {
             const VertexT* from = e->vert[side];
-            const bool touched = e->candidate[side]->state == kCandidateTouched;
+            const bool touched = pm.isSetAside(e->candidate[side]);
             // t inherits o's ring, so dedges leaving t count as near too.
             EXPECT_EQ(touched, near.count(from) > 0 || from == t)
                 << "dedge from " << from->index << " to " << e->vert[1 - side]->index;

@@ -102,6 +102,7 @@ LevelReportT simplificationPass(ProgressiveMeshT& pm)
         markNonManifoldVertices(pm);
     }
 
+    pm.beginPass();
     pm.levels.push_back(int32_t(pm.colls.size()));
     if (pm.weighted != 0)
     {
@@ -182,7 +183,7 @@ LevelReportT simplificationPass(ProgressiveMeshT& pm)
             __builtin_prefetch(listed[size_t(order[i + 16] & 0xffffffffu)]);
         }
         CandidateT* c = listed[size_t(order[i] & 0xffffffffu)];
-        if (c->state == kCandidateTouched)
+        if (pm.isSetAside(c))
         {
             continue;
         }

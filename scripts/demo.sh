@@ -25,6 +25,11 @@ echo "knit: $knit_vertices vertices in $knit_bytes bytes," \
     "$(awk -v b="$knit_bytes" -v v="$knit_vertices" 'BEGIN { printf "%.3f", b * 8 / v }') bits per vertex;" \
     "decoded to $out/sphere.iv"
 
+echo "== whittle: simplify the sample level by level into a progressive mesh file"
+"$build/whittle/whittle" "$sample" "$out/sphere.pm"
+echo "whittle: $(grep -c '^l ' "$out/sphere.pm") levels, $(grep -c '^c ' "$out/sphere.pm")" \
+    "collapses, $(grep -c '^v ' "$out/sphere.pm") base vertices in $out/sphere.pm"
+
 echo "== ripple: transform the sample over its whittle hierarchy (-s 0.5), rebuild it with -r"
 "$build/whittle/whittle" "$sample" "$out/ripple-hierarchy.pm" 2>/dev/null
 "$build/ripple/ripple" "$sample" "$out/ripple-hierarchy.pm" "$sample" "$out/ripple-coef.pm" -s 0.5

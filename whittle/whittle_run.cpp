@@ -37,6 +37,9 @@ int simplify(const std::string& objIn, const std::string& pmOut, WhittleStatsT* 
     pm.lengthGrowth = 2.0f;
     pm.takeFraction = 0.8f;
     size_t count = mesh.vertexCount();
+    // Each collapse removes one vertex, so these never need to grow.
+    pm.colls.reserve(count);
+    pm.vvs.reserve(count);
     for (;;)
     {
         const LevelReportT report = buildLevel(pm);

@@ -144,12 +144,10 @@ constexpr int kNeighbour[6][2] = {{1, 0}, {0, 1}, {-1, 1}, {-1, 0}, {0, -1}, {1,
 
 Vec3T regularNormal(const Vec3dT* ring)
 {
-    Vec3dT t1, t2;
-    for (int j = 0; j < 6; ++j)
-    {
-        t1 += tangentCos(6, j) * ring[j];
-        t2 += tangentSin(6, j) * ring[j];
-    }
+    // cos and sin of 60 degrees times j, j = 0 .. 5: the tangent weights of valence 6.
+    constexpr double kHalf = 0.5, kRoot = 0.86602540378443865;
+    Vec3dT t1 = ring[0] - ring[3] + kHalf * (ring[1] - ring[2] - ring[4] + ring[5]);
+    Vec3dT t2 = kRoot * (ring[1] + ring[2] - ring[4] - ring[5]);
     Vec3T n = unitCross(t1, t2);
     return {-n.x, -n.y, -n.z};
 }

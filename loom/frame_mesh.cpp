@@ -29,7 +29,9 @@ Vec3T* FrameMeshT::frameStorage(size_t count)
 {
     if (frameChunks_.empty() || frameChunkUsed_ + count > frameChunkSize_)
     {
-        frameChunkSize_ = std::max<size_t>(count, 1 << 16);
+        // Chunks grow from small (tiny meshes stay cheap) to 64k entries.
+        frameChunkSize_ =
+            std::max<size_t>(count, std::min<size_t>(frameChunkSize_ * 2 + 256, 1 << 16));
         frameChunks_.push_back(std::make_unique<Vec3T[]>(frameChunkSize_));
         frameChunkUsed_ = 0;
     }
@@ -67,13 +69,21 @@ namespace
 PatchPointT* allocatePatchPoints(size_t count)
 {
     constexpr size_t kHuge = size_t(2) << 20;
-    size_t bytes = (count * sizeof(PatchPointT) + kHuge - 1) / kHuge * kHuge;
-    void* memory = std::aligned_alloc(kHuge, std::max(bytes, kHuge));
+    size_t bytes = std::max<size_t>(count * sizeof(PatchPointT), 1);
+    void* memory;
+    if (bytes < 4 * kHuge)
+        memory = std::malloc(bytes);
+    else
+    {
+        bytes = (bytes + kHuge - 1) / kHuge * kHuge;
+        memory = std::aligned_alloc(kHuge, bytes);
+#ifdef MADV_HUGEPAGE
+        if (memory != nullptr)
+            madvise(memory, bytes, MADV_HUGEPAGE);
+#endif
+    }
     if (memory == nullptr)
         throw std::bad_alloc();
-#ifdef MADV_HUGEPAGE
-    madvise(memory, bytes, MADV_HUGEPAGE);
-#endif
     PatchPointT* points = static_cast<PatchPointT*>(memory);
     for (size_t i = 0; i < count; ++i)
         new (points + i) PatchPointT();

@@ -21,7 +21,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     model.readBytes(std::string_view(reinterpret_cast<const char*>(data), size));
     for (const auto& surface : model.surfaces)
     {
-        if (surface->numTriangles > 2000 || !surface->hasVertexData())
+        if (surface->numTriangles > 300 || !surface->hasVertexData())
             continue;
         loom::FrameMeshT mesh;
         loom::convertSurface(*surface, mesh, true);

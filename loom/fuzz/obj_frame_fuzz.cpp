@@ -19,7 +19,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     (void)quiet;
     loom::ObjFrameT frame;
     loom::parseObjFrame(std::string_view(reinterpret_cast<const char*>(data), size), frame);
-    if (frame.triangleCount() > 2000)
+    if (frame.triangleCount() > 300)
         return 0;
     loom::Md3SurfaceT surface;
     surface.numFrames = 1;

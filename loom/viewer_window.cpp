@@ -350,8 +350,10 @@ void ViewerWindowT::tearDown()
     }
     XStateT& xs = *x_state_;
     {
-        std::lock_guard lock(stateMutex_);
+        // No new senders; the ones under way finish before the connection closes.
+        std::unique_lock lock(stateMutex_);
         connectionOpen_ = false;
+        stateChanged_.wait(lock, [this] { return senders_ == 0; });
     }
     {
         std::lock_guard lock(area_.mutex());
@@ -542,21 +544,36 @@ void ViewerWindowT::dispatch(void* raw)
 
 void ViewerWindowT::sendClientMessage(long kind, long value)
 {
-    std::lock_guard lock(stateMutex_);
-    if (!connectionOpen_ || !x_state_)
+    // The connection stays open while a sender uses it (tearDown waits for senders), but no
+    // mutex of ours is held during the Xlib calls, so our locks never nest with Xlib's.
+    Display* display;
+    Window window;
+    Atom wake;
     {
-        return;
+        std::lock_guard lock(stateMutex_);
+        if (!connectionOpen_ || !x_state_)
+        {
+            return;
+        }
+        display = x_state_->display;
+        window = x_state_->window;
+        wake = x_state_->wake;
+        ++senders_;
     }
-    XStateT& xs = *x_state_;
     XEvent event{};
     event.xclient.type = ClientMessage;
-    event.xclient.window = xs.window;
-    event.xclient.message_type = xs.wake;
+    event.xclient.window = window;
+    event.xclient.message_type = wake;
     event.xclient.format = 32;
     event.xclient.data.l[0] = kind;
     event.xclient.data.l[1] = value;
-    XSendEvent(xs.display, xs.window, False, NoEventMask, &event);
-    XFlush(xs.display);
+    XSendEvent(display, window, False, NoEventMask, &event);
+    XFlush(display);
+    {
+        std::lock_guard lock(stateMutex_);
+        --senders_;
+    }
+    stateChanged_.notify_all();
 }
 
 void ViewerWindowT::invalidate()

@@ -111,6 +111,7 @@ private:
     mutable std::mutex stateMutex_;
     std::condition_variable stateChanged_;
     bool connectionOpen_ = false;
+    int senders_ = 0; // other threads sending a client message right now
     long long syncSent_ = 0;
     long long syncDone_ = 0;
     std::string shownTitle_;

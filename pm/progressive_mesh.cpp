@@ -48,7 +48,11 @@ ProgressiveMeshT::ProgressiveMeshT(MeshT& mesh)
 ProgressiveMeshT::~ProgressiveMeshT()
 {
     // Candidates die with this object; clear the slots of the edges still alive so that nothing
-    // dangles in the mesh.
+    // dangles in the mesh. Without candidates (a replay) there is nothing to clear.
+    if (!hasCandidates())
+    {
+        return;
+    }
     for (EdgeT* e : mesh_.edges())
     {
         e->candidate[0] = nullptr;
@@ -185,16 +189,29 @@ VertexT* ProgressiveMeshT::ringNeighbour(const VertexT* removed, int32_t ringPos
         return nullptr;
     }
     const size_t limit = walkLimit(mesh_);
-    size_t steps = size_t(ringPos);
     if (isInteriorVertex(removed))
     {
-        // Positions wrap around the cycle; reduce them instead of walking round and round.
-        steps %= ringSize(removed, limit);
+        // One walk gives the ring, its start and the wrap-around, instead of walking it again.
+        thread_local std::vector<DedgeT> ring;
+        ring.clear();
+        size_t start = 0;
+        forEachLeaving(
+            removed->dedge,
+            [&](DedgeT d)
+            {
+                if (ring.empty() || d.dest()->index < ring[start].dest()->index)
+                {
+                    start = ring.size();
+                }
+                ring.push_back(d);
+            },
+            limit);
+        return ring[(start + size_t(ringPos)) % ring.size()].dest();
     }
-    DedgeT d = ringStart(removed, limit);
-    for (size_t i = 0; i < steps && d; ++i)
+    DedgeT d = removed->dedge;
+    for (int32_t i = 0; i < ringPos && d; ++i)
     {
-        if (i >= limit)
+        if (size_t(i) >= limit)
         {
             return nullptr;
         }

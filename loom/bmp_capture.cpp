@@ -103,14 +103,11 @@ void BmpImageT::pixel(int x, int y, uint8_t rgb[3]) const
     rgb[2] = p[0];
 }
 
-bool readBmp(const std::string& path, BmpImageT& image)
+bool decodeBmp(const std::vector<uint8_t>& bytes, BmpImageT& image)
 {
-    std::ifstream in(path, std::ios::binary);
-    std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)),
-                               std::istreambuf_iterator<char>());
     if (bytes.size() < kHeaderSize || bytes[0] != 'B' || bytes[1] != 'M' ||
         get32(bytes, 10) != kHeaderSize || get32(bytes, 14) != 40 ||
-        (get32(bytes, 26) >> 16) != 24 || get32(bytes, 30) != 0)
+        get32(bytes, 26) != (1u | 24u << 16) || get32(bytes, 30) != 0)
     {
         return false;
     }
@@ -125,6 +122,18 @@ bool readBmp(const std::string& path, BmpImageT& image)
     image.height = int(height);
     image.rows.assign(bytes.begin() + kHeaderSize, bytes.end());
     return true;
+}
+
+bool readBmp(const std::string& path, BmpImageT& image)
+{
+    std::ifstream in(path, std::ios::binary);
+    if (!in)
+    {
+        return false;
+    }
+    std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)),
+                               std::istreambuf_iterator<char>());
+    return decodeBmp(bytes, image);
 }
 
 } // namespace loom

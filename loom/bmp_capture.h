@@ -33,7 +33,11 @@ struct BmpImageT
     void pixel(int x, int y, uint8_t rgb[3]) const;
 };
 
-// Reads a file written by writeBmp (24 bits, uncompressed, bottom-up); false on anything else.
+// Decodes the bytes of a file written by writeBmp (24 bits, uncompressed, bottom-up, sizes that
+// match the headers); false on anything else.
+bool decodeBmp(const std::vector<uint8_t>& bytes, BmpImageT& image);
+
+// Reads and decodes the file at `path`; false when it cannot be read or decoded.
 bool readBmp(const std::string& path, BmpImageT& image);
 
 } // namespace loom

@@ -1,6 +1,18 @@
 # The desktop part of loom: OpenGL drawing, X11/GLX viewer windows on their own threads, the GTK
 # dialog and console window, and the scripted GUI mode that the GUI tests drive under Xvfb.
-# Included from loom/CMakeLists.txt; builds only when GTK 3, X11, OpenGL and GLU are found.
+# Included from loom/CMakeLists.txt; the parts that need GTK 3, X11, OpenGL and GLU build only
+# when they are found.
+
+# Camera, frame stepping and picture layout: no window system, tested without a display.
+add_library(loom_view STATIC
+    bmp_capture.cpp
+    view_camera.cpp
+    view_frames.cpp
+)
+target_include_directories(loom_view PUBLIC ${PROJECT_SOURCE_DIR})
+
+meshwork_add_fuzzer(bmp_decode_fuzz SOURCE fuzz/bmp_decode_fuzz.cpp LIBS loom_view
+    CORPUS ${CMAKE_CURRENT_SOURCE_DIR}/fuzz/corpus/bmp_decode_fuzz)
 
 find_package(PkgConfig QUIET)
 if(PkgConfig_FOUND)
@@ -17,13 +29,6 @@ if(NOT (LOOM_GTK3_FOUND AND X11_FOUND AND OpenGL_OpenGL_FOUND AND OpenGL_GLX_FOU
     return()
 endif()
 
-# Camera, frame stepping and picture layout: no window system, tested without a display.
-add_library(loom_view STATIC
-    bmp_capture.cpp
-    view_camera.cpp
-    view_frames.cpp
-)
-target_include_directories(loom_view PUBLIC ${PROJECT_SOURCE_DIR})
 
 # OpenGL drawing (gl_area, md_area, bm_area), X11/GLX windows and threads (viewer_window,
 # viewer_host), the GTK dialog, console window and scripted mode, and the program's start.

@@ -19,8 +19,12 @@ TemporaryOutputT::TemporaryOutputT(const std::string& target)
         return;
     }
     const std::filesystem::path dir = targetPath.parent_path();
-    const std::string stem = "." + targetPath.filename().string() + ".ripple-" +
-                             std::to_string(static_cast<long>(::getpid())) + "-";
+    // Built by appending: g++ 12 warns falsely (-Wrestrict) on the chained operator+ form.
+    std::string stem = ".";
+    stem += targetPath.filename().string();
+    stem += ".ripple-";
+    stem += std::to_string(static_cast<long>(::getpid()));
+    stem += '-';
     // O_EXCL makes the name ours; the mode follows the umask like any newly created file.
     for (int attempt = 0; attempt < 100; ++attempt)
     {

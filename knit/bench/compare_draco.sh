@@ -46,7 +46,7 @@ for c in "${cases[@]}"; do
     name="$kind $n ${flags#--}"
     obj="$work/in.obj"
     # shellcheck disable=SC2086
-    "$meshgen" "$kind" "$n" "$obj" $flags >/dev/null
+    "$meshgen" "$kind" "$n" "$obj" $flags >/dev/null 2>&1
     "$knit" -g12 "$obj" "$work/s.knit" >/dev/null 2>&1
     t0=$(now)
     "$knit" -g12 -o x "$work/s.knit" unused "$work/knit.obj" 2>/dev/null

@@ -30,7 +30,7 @@ c++ -O2 -DNDEBUG -std=c++17 "$root/whittle/bench/openmesh_peer.cpp" -o "$build/o
     # whittle torus-irregular triangles T vertices V levels L collapses C base B best-of-N
     #   wall W s R triangles/s cpu U s Q triangles/s
     set -- $line
-    triangles=$4 base=${12} wall=${15} cpu=${19}
+    triangles=$4 base=${12} wall=${15} cpu=${20}
     peer=$("$build/openmesh_peer" "$data/torus_$triangles.obj" "$data/torus_$triangles.peer.obj" \
         "$base")
     echo "$peer"

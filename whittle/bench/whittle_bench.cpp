@@ -3,9 +3,9 @@
 // diagonals. Prints one line per input: triangles, vertices, levels, collapses, best seconds and
 // input triangles per second, by wall clock and by process CPU time (the job is single-threaded,
 // so on an idle machine they agree; on a shared one CPU time is the steadier figure). `--quick`
-// runs one small mesh once (the test run); `--keep DIR` leaves the generated OBJ and the output in
-// DIR (the peer comparison script reads them);
-// `--sizes N,N,...` picks the triangle counts (default 100000,1000000,4000000).
+// runs one small mesh once (the test run); `--keep DIR` leaves the generated OBJ
+// (torus_<triangles>.obj) and the output in DIR for the peer comparison script; `--sizes N,N,...`
+// picks the triangle counts (default 100000,1000000,4000000).
 #include "mesh/diagnostics.h"
 #include "meshgen/meshgen.h"
 #include "whittle/whittle_run.h"
@@ -92,7 +92,7 @@ int main(int argc, char** argv)
         meshgen::OptionsT options;
         options.irregular = true;
         const meshgen::GeneratedMeshT mesh = meshgen::byTriangleCount("torus", triangles, options);
-        const std::string name = "torus_" + std::to_string(triangles);
+        const std::string name = "torus_" + std::to_string(mesh.faces.size());
         const std::string in = (dir / (name + ".obj")).string();
         const std::string out = (dir / (name + ".pm")).string();
         if (!meshgen::writeObj(mesh, in))

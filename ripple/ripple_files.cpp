@@ -13,7 +13,6 @@
 #include <charconv>
 #include <cstdint>
 #include <filesystem>
-#include <utility>
 #include <vector>
 
 namespace ripple
@@ -200,32 +199,59 @@ std::string objText(const MeshT& mesh)
     }
     // The edge list runs in creation order, so "edge list in order, side 0 before side 1, each
     // face at the lowest dedge of its cycle" is the order of the faces' lowest dedge keys. Going
-    // through the face records and sorting by that key avoids chasing the edge list.
-    std::vector<std::pair<uint64_t, DedgeT>> order;
+    // through the face records and sorting by that key avoids chasing the edge list; the corners
+    // are taken while the face's edges are at hand.
+    struct FaceLineT
+    {
+        uint64_t key;
+        const VertexT* corner[3];
+    };
+    std::vector<FaceLineT> order;
     order.reserve(mesh.faces().size());
     for (FaceT* f : mesh.faces())
     {
-        DedgeT lowest = f->dedge;
-        DedgeT d = lowest.next();
-        for (int corner = 1; corner < 3 && d && d != f->dedge; ++corner, d = d.next())
+        const DedgeT d0 = f->dedge;
+        const DedgeT d1 = d0.next();
+        const DedgeT d2 = d1.next();
+        if (!d0 || !d1 || !d2 || d2.next() != d0)
         {
-            lowest = d < lowest ? d : lowest;
+            continue;
         }
-        if (lowest.next())
+        // Rotate so that the lowest dedge comes first.
+        const uint64_t k0 = d0.key();
+        const uint64_t k1 = d1.key();
+        const uint64_t k2 = d2.key();
+        if (k0 < k1 && k0 < k2)
         {
-            order.emplace_back(lowest.key(), lowest);
+            order.push_back({k0, {d0.org(), d1.org(), d2.org()}});
+        }
+        else if (k1 < k2)
+        {
+            order.push_back({k1, {d1.org(), d2.org(), d0.org()}});
+        }
+        else
+        {
+            order.push_back({k2, {d2.org(), d0.org(), d1.org()}});
         }
     }
     std::sort(order.begin(), order.end(),
-              [](const auto& a, const auto& b) { return a.first < b.first; });
-    for (const auto& [key, d] : order)
+              [](const FaceLineT& a, const FaceLineT& b) { return a.key < b.key; });
+    constexpr size_t kAhead = 16;
+    for (size_t i = 0; i < order.size(); ++i)
     {
+        if (i + kAhead < order.size())
+        {
+            for (const VertexT* v : order[i + kAhead].corner)
+            {
+                __builtin_prefetch(&v->index);
+            }
+        }
         out += "f ";
-        appendInteger(out, static_cast<long long>(d.org()->index) + 1);
+        appendInteger(out, static_cast<long long>(order[i].corner[0]->index) + 1);
         out += ' ';
-        appendInteger(out, static_cast<long long>(d.dest()->index) + 1);
+        appendInteger(out, static_cast<long long>(order[i].corner[1]->index) + 1);
         out += ' ';
-        appendInteger(out, static_cast<long long>(d.next().dest()->index) + 1);
+        appendInteger(out, static_cast<long long>(order[i].corner[2]->index) + 1);
         out += '\n';
     }
     return out;

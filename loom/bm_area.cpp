@@ -136,7 +136,6 @@ void BmAreaT::drawScene()
         if (f != frame_)
         {
             frame_ = f;
-            ++framesShown_;
             char title[32];
             std::snprintf(title, sizeof title, "frame %d", frame_);
             setTitle(title);

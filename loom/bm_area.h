@@ -35,8 +35,6 @@ public:
     bool areas() const { return areas_; }
     bool selection() const { return selection_; }
     const FrameMeshT* mesh() const { return mesh_.get(); }
-    // Frames the animation has moved to (and recomputed the levels for) so far.
-    long long framesShown() const { return framesShown_; }
 
 protected:
     bool sceneKeyUp(int key) override;
@@ -63,7 +61,6 @@ private:
     bool areas_ = false;
     bool selection_ = false;
     unsigned list_ = 0;
-    long long framesShown_ = 0;
     // Scratch arrays of the drawing, kept to avoid reallocating every frame.
     std::vector<float> points_; // position and normal per point
     std::vector<uint32_t> indices_;

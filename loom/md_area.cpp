@@ -156,7 +156,6 @@ void MdAreaT::drawScene()
         if (f != frame_)
         {
             frame_ = f;
-            ++framesShown_;
             setTitle(frameTitle(frame_));
             redo_ = true;
         }

@@ -30,8 +30,6 @@ public:
     int rate() const { return rate_; }
     bool edgeOverlay() const { return edges_; }
     int frameCount() const;
-    // Frames the animation has moved to so far (the frame-rate measurements count them).
-    long long framesShown() const { return framesShown_; }
     const Md3SurfaceT* surface() const { return surface_.get(); }
 
 protected:
@@ -53,7 +51,6 @@ private:
     double start_ = 0;
     bool edges_ = false;
     unsigned list_ = 0;
-    long long framesShown_ = 0;
 };
 
 } // namespace loom

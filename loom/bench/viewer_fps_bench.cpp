@@ -64,9 +64,8 @@ std::shared_ptr<Md3SurfaceT> animatedSurface(const meshgen::GeneratedMeshT& mesh
 
 struct RateT
 {
-    double paints = 0;    // paints per second
-    double newFrames = 0; // frames the animation moved to per second
-    double cpuMs = 0;     // processor time of the whole process per paint (all threads)
+    double paints = 0; // paints per second
+    double cpuMs = 0;  // processor time of the whole process per paint (all threads)
 };
 
 double processSeconds()
@@ -87,19 +86,13 @@ RateT measure(AreaT& area, ViewerWindowT& window, int animateKey, double seconds
         area.onKeyUp(animateKey);
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(300)); // settle after the first frame
-    auto frames = [&area]
-    {
-        std::lock_guard lock(area.mutex());
-        return area.framesShown();
-    };
-    long long p0 = window.paints(), f0 = frames();
+    long long p0 = window.paints();
     double c0 = processSeconds();
     auto t0 = std::chrono::steady_clock::now();
     std::this_thread::sleep_for(std::chrono::duration<double>(seconds));
     double elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
     long long paints = window.paints() - p0;
-    RateT r{paints / elapsed, (frames() - f0) / elapsed,
-            paints > 0 ? 1000 * (processSeconds() - c0) / paints : 0};
+    RateT r{paints / elapsed, paints > 0 ? 1000 * (processSeconds() - c0) / paints : 0};
     {
         std::lock_guard lock(area.mutex());
         area.onKeyUp(animateKey);
@@ -163,9 +156,9 @@ int main(int argc, char** argv)
         }
         area.showSurface(surface);
         RateT r = measure(area, window, kKeySpace, seconds);
-        std::printf("surface viewer %d triangles 640x480: %.1f paints/s, %.1f new frames/s "
-                    "(rate 10), %.1f ms processor time per paint\n",
-                    surface->numTriangles, r.paints, r.newFrames, r.cpuMs);
+        std::printf("surface viewer %d triangles 640x480: %.1f frames/s, %.1f ms processor time "
+                    "per frame\n",
+                    surface->numTriangles, r.paints, r.cpuMs);
         window.destroyWindow();
     }
     {
@@ -189,10 +182,9 @@ int main(int argc, char** argv)
             area.onKeyUp('2');
         }
         RateT r = measure(area, window, 'G', seconds);
-        std::printf("mesh viewer %d triangles, loop level 2 640x480: %.1f paints/s, %.1f new "
-                    "frames/s (rate 20, levels recomputed per frame), %.1f ms processor time "
-                    "per paint\n",
-                    surface->numTriangles, r.paints, r.newFrames, r.cpuMs);
+        std::printf("mesh viewer %d triangles, loop level 2 640x480: %.1f frames/s, %.1f ms "
+                    "processor time per frame (Loop levels recomputed for each new frame)\n",
+                    surface->numTriangles, r.paints, r.cpuMs);
         window.destroyWindow();
     }
     return viewerXErrorCount() == 0 ? 0 : 1;

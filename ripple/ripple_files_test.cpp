@@ -5,11 +5,9 @@
 #include "mesh/diagnostics.h"
 #include "mesh/mesh_builder.h"
 #include "mesh/obj_reader.h"
-#include "meshgen/meshgen.h"
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <filesystem>
@@ -295,33 +293,6 @@ TEST(WriteObj, leavesNoFileWhenTheTargetCannotBeWritten)
         ++entries;
     }
     EXPECT_EQ(entries, 1u);
-}
-
-TEST(WriteObj, roundTripsAGeneratedMesh)
-{
-    const auto generated = meshgen::sphere(8, 12);
-    MeshT mesh;
-    readPolygonObjText(mesh, meshgen::toObj(generated));
-    prepare(mesh);
-    MeshT back;
-    readPolygonObjText(back, objText(mesh));
-    prepare(back);
-    // The faces come out in another order; compare each as a cycle starting at its lowest corner.
-    auto canonical = [](MeshT& m)
-    {
-        auto triples = faceTriples(m);
-        for (auto& t : triples)
-        {
-            std::rotate(t.begin(), std::min_element(t.begin(), t.end()), t.end());
-        }
-        std::sort(triples.begin(), triples.end());
-        return triples;
-    };
-    EXPECT_EQ(canonical(back), canonical(mesh));
-    for (size_t i = 0; i < mesh.byIndex.size(); ++i)
-    {
-        EXPECT_EQ(back.byIndex[i]->pos, mesh.byIndex[i]->pos);
-    }
 }
 
 } // namespace

@@ -209,18 +209,4 @@ TEST(RippleArguments, echoesEveryFlagInOrder)
     EXPECT_EQ(capture.lines, echoes);
 }
 
-TEST(RippleArguments, forwardKeepsAZeroFactor)
-{
-    CaptureT capture;
-    const char* argv[] = {"ripple", "p", "h", "s", "d", "-s", "nonsense", "-n", "0"};
-    int code = 1;
-    const auto options = parseRippleArguments(9, argv, code);
-    ASSERT_TRUE(options);
-    EXPECT_EQ(options->levelScale, 0.0f);
-    EXPECT_EQ(options->normalScale, 0.0f);
-    EXPECT_FALSE(options->inverse);
-    EXPECT_EQ(options->paramFile, "p");
-    EXPECT_EQ(options->destFile, "d");
-}
-
 } // namespace

@@ -174,24 +174,36 @@ TEST(ConvertSurface, skipsTrianglesThatWouldCorruptTheMesh)
     EXPECT_EQ(c.interiorEdges, 1u);
 }
 
-// A latitude/longitude sphere whose seam column is duplicated, as modellers export it.
-Md3SurfaceT seamSphere(int rings, int segments)
+// A latitude/longitude sphere whose seam column is duplicated, as modellers export it; with
+// `polePerSegment` every top and bottom triangle also has its own copy of the pole.
+Md3SurfaceT seamSphere(int rings, int segments, bool polePerSegment = false)
 {
     std::vector<float> p;
     std::vector<int32_t> t;
-    auto id = [&](int r, int s) { return 2 + (r - 1) * (segments + 1) + s; };
-    p.insert(p.end(), {0, 0, 1, 0, 0, -1});
+    auto add = [&](double x, double y, double z)
+    {
+        p.insert(p.end(), {float(x), float(y), float(z)});
+        return int32_t(p.size() / 3 - 1);
+    };
+    std::vector<int32_t> ring;
     for (int r = 1; r < rings; ++r)
         for (int s = 0; s <= segments; ++s)
         {
             double theta = M_PI * r / rings, phi = 2 * M_PI * (s % segments) / segments;
-            p.insert(p.end(), {float(std::sin(theta) * std::cos(phi)),
-                               float(std::sin(theta) * std::sin(phi)), float(std::cos(theta))});
+            ring.push_back(add(std::sin(theta) * std::cos(phi), std::sin(theta) * std::sin(phi),
+                               std::cos(theta)));
         }
+    auto id = [&](int r, int s) { return ring[size_t((r - 1) * (segments + 1) + s)]; };
+    int32_t top = add(0, 0, 1), bottom = add(0, 0, -1);
     for (int s = 0; s < segments; ++s)
     {
-        t.insert(t.end(), {0, id(1, s), id(1, s + 1)});
-        t.insert(t.end(), {1, id(rings - 1, s + 1), id(rings - 1, s)});
+        if (polePerSegment && s > 0)
+        {
+            top = add(0, 0, 1);
+            bottom = add(0, 0, -1);
+        }
+        t.insert(t.end(), {top, id(1, s), id(1, s + 1)});
+        t.insert(t.end(), {bottom, id(rings - 1, s + 1), id(rings - 1, s)});
         for (int r = 1; r + 1 < rings; ++r)
         {
             t.insert(t.end(), {id(r, s), id(r + 1, s), id(r + 1, s + 1)});
@@ -204,14 +216,22 @@ Md3SurfaceT seamSphere(int rings, int segments)
 TEST(ConvertSurface, closesASphereSeamWithoutDanglingVertices)
 {
     const int rings = 6, segments = 8;
-    ConsoleCaptureT console;
-    FrameMeshT mesh;
-    convertSurface(seamSphere(rings, segments), mesh, true);
-    CountsT c = checkMesh(mesh);
-    EXPECT_EQ(c.vertices, size_t(2 + (rings - 1) * segments)) << console.text();
-    EXPECT_EQ(c.boundaryDedges, 0u) << console.text();
-    EXPECT_EQ(c.faces, size_t(2 * segments * (rings - 1)));
-    EXPECT_EQ(c.edges * 2, c.faces * 3);
+    for (bool poles : {false, true})
+    {
+        ConsoleCaptureT console;
+        FrameMeshT mesh;
+        convertSurface(seamSphere(rings, segments, poles), mesh, true);
+        CountsT c = checkMesh(mesh);
+        EXPECT_EQ(c.vertices, size_t(2 + (rings - 1) * segments)) << console.text();
+        EXPECT_EQ(c.boundaryDedges, 0u) << console.text();
+        EXPECT_EQ(c.faces, size_t(2 * segments * (rings - 1)));
+        EXPECT_EQ(c.edges * 2, c.faces * 3);
+        // Closed: every dedge is walked from its own origin exactly once.
+        size_t valences = 0;
+        for (const FrameVertexT* v : mesh.vertices())
+            valences += size_t(v->valence);
+        EXPECT_EQ(valences, 2 * c.edges);
+    }
 }
 
 TEST(ConvertSurface, givesNothingWithoutVertexData)

@@ -246,22 +246,28 @@ std::vector<size_t> stableCostOrder(std::span<const double> costs)
     return order;
 }
 
+// In the rotate walk g_i = next(sym(g_(i-1))), so the face of g_i is (o, w_i, w_(i-1)) and
+// dest(next(g_i)) is the previous dedge's dest: the walks below take it from there instead of
+// reading another edge record, except for the first dedge.
 double collapseCost(DedgeT d, size_t limit)
 {
     const VertexT* o = d.org();
     const VertexT* t = d.dest();
     const Vec3dT move = Vec3dT(t->pos) - Vec3dT(o->pos);
     double cost = 0.0;
+    const VertexT* previous = nullptr;
     forEachLeaving(
         o->dedge,
         [&](DedgeT g)
         {
             const VertexT* w = g.dest();
+            const VertexT* third = previous;
+            previous = w;
             if (!g.hasFace() || !g.sym().hasFace())
             {
                 cost += distance(o->pos, w->pos) * lineDistanceSquared(t->pos, o->pos, w->pos);
             }
-            if (g.hasFace() && t != w && t != g.next().dest())
+            if (g.hasFace() && t != w && t != (third != nullptr ? third : g.next().dest()))
             {
                 const FaceT* f = g.faceOf();
                 if (f != nullptr)
@@ -279,16 +285,19 @@ CollapseQualityT collapseQuality(DedgeT d, size_t limit)
 {
     CollapseQualityT quality;
     const VertexT* t = d.dest();
+    const VertexT* previous = nullptr;
     forEachLeaving(
         d.org()->dedge,
         [&](DedgeT g)
         {
+            const VertexT* third = previous;
+            previous = g.dest();
             if (!g.hasFace())
             {
                 return;
             }
             const VertexT* w1 = g.dest();
-            const VertexT* w2 = g.next().dest();
+            const VertexT* w2 = third != nullptr ? third : g.next().dest();
             if (t == w1 || t == w2)
             {
                 return;

@@ -6,8 +6,8 @@
 #include "mesh/geometry.h"
 #include "mesh/mesh_builder.h"
 #include "mesh/obj_tokens.h"
+#include "pm/atomic_file.h"
 #include "ripple/ripple_log.h"
-#include "ripple/ripple_output.h"
 
 #include <algorithm>
 #include <charconv>
@@ -259,7 +259,7 @@ std::string objText(const MeshT& mesh)
 
 bool writeObj(const MeshT& mesh, const std::string& path)
 {
-    return writeWholeFile(path, objText(mesh));
+    return writeFileAtomically(path, objText(mesh));
 }
 
 } // namespace ripple

@@ -2,7 +2,7 @@
 // generated mesh whose hierarchy lists its vertices as base vertices, with a few detail records.
 // The reader must stay within the mesh's index table, baseOrder and vvs.
 #include "mesh/diagnostics.h"
-#include "mesh/mesh_builder.h"
+#include "mesh/test_meshes.h"
 #include "meshgen/meshgen.h"
 #include "pm/progressive_mesh.h"
 
@@ -23,18 +23,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     static const meshgen::GeneratedMeshT source = meshgen::grid(3, 2);
 
     MeshT mesh;
-    MeshBuilderT builder(mesh);
-    for (const auto& p : source.positions)
-    {
-        builder.addVertex(p[0], p[1], p[2]);
-    }
-    std::vector<size_t> corners;
-    for (const auto& face : source.faces)
-    {
-        corners.assign(face.begin(), face.end());
-        builder.addPolygon(corners);
-    }
-    builder.finish();
+    meshtest::build(mesh, source);
     mesh.indexVertices();
 
     ProgressiveMeshT pm(mesh);

@@ -4,7 +4,7 @@
 // collapses can be undone.
 #include "mesh/diagnostics.h"
 #include "mesh/exception.h"
-#include "mesh/mesh_builder.h"
+#include "mesh/test_meshes.h"
 #include "meshgen/meshgen.h"
 #include "pm/detail_coding.h"
 #include "whittle/build_level.h"
@@ -34,18 +34,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     const meshgen::GeneratedMeshT& source = size > 0 && (data[0] & 1) != 0 ? open : closed;
 
     MeshT mesh;
-    MeshBuilderT builder(mesh);
-    for (const auto& p : source.positions)
-    {
-        builder.addVertex(p[0], p[1], p[2]);
-    }
-    std::vector<size_t> corners;
-    for (const auto& face : source.faces)
-    {
-        corners.assign(face.begin(), face.end());
-        builder.addPolygon(corners);
-    }
-    builder.finish();
+    meshtest::build(mesh, source);
     mesh.removeUnusedVertices();
     mesh.indexVertices();
     mesh.buildFaces();

@@ -16,8 +16,10 @@
 
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 #include <unistd.h>
+#include <utility>
 #include <vector>
 
 namespace knit
@@ -383,6 +385,66 @@ TEST(ValenceCoderRoundTrip, everyMeshWithEverySetting)
         {
             checkRoundTrip(named, settings);
         }
+    }
+}
+
+// The streams are a stored format and the sequence of symbols is defined behaviour: each mesh's
+// streams under all twelve settings, hashed together, must not change when the coder is
+// reworked. Run with UPDATE_GOLDEN=1 to print the table after an intended change.
+TEST(ValenceCoderGolden, streamsStayByteIdentical)
+{
+    const std::vector<std::pair<std::string, uint64_t>> kExpected = {
+        {"triangle", 0x54b83713509f486cull},
+        {"quadrilateral", 0x3f9df0d79a6623a4ull},
+        {"heptagon", 0x146df591cbf357a7ull},
+        {"tetrahedron", 0xe903fbf7151f2e72ull},
+        {"sphere", 0x794bb07aeeee4ed0ull},
+        {"torus irregular", 0xe9a7d7ce8c1007a0ull},
+        {"grid", 0x72aa5677b2bb8414ull},
+        {"grid quads", 0xc1225d01b79e493aull},
+        {"cylinder irregular", 0xc918965a6346e8a5ull},
+        {"torus quads", 0x8cc6b785ce630fffull},
+        {"two components", 0xb791d6cb14a8626dull},
+        {"hexagonal prism", 0x6401d39f651ca7eaull},
+        {"mixed grid with holes", 0xb37cad716b8a9490ull},
+        {"fan valence 20", 0xd855443934689285ull},
+        {"double cone valence 300", 0x6f561772518609f7ull},
+        {"pyramid 300", 0xc0a02373ce12af3cull},
+        {"bowtie", 0xfe7be82dc1ae708dull},
+    };
+    bool update = std::getenv("UPDATE_GOLDEN") != nullptr;
+    std::vector<NamedMeshT> meshes = roundTripMeshes();
+    if (!update)
+    {
+        ASSERT_EQ(kExpected.size(), meshes.size());
+    }
+    for (size_t m = 0; m < meshes.size(); ++m)
+    {
+        uint64_t hash = 0xcbf29ce484222325ull; // FNV-1a over each stream's length and bytes
+        auto mix = [&hash](uint64_t byte) { hash = (hash ^ byte) * 0x100000001b3ull; };
+        for (const CodecSettingsT& settings : allSettings())
+        {
+            PolyMeshT mesh;
+            ASSERT_TRUE(buildMesh(meshes[m].mesh, mesh));
+            EncodeReportT report;
+            std::vector<uint8_t> bytes = encodeToBytes(mesh, settings, report);
+            for (int shift = 0; shift < 32; shift += 8)
+            {
+                mix((bytes.size() >> shift) & 0xFF);
+            }
+            for (uint8_t b : bytes)
+            {
+                mix(b);
+            }
+        }
+        if (update)
+        {
+            std::printf("        {\"%s\", 0x%016llxull},\n", meshes[m].name.c_str(),
+                        static_cast<unsigned long long>(hash));
+            continue;
+        }
+        EXPECT_EQ(meshes[m].name, kExpected[m].first);
+        EXPECT_EQ(hash, kExpected[m].second) << meshes[m].name;
     }
 }
 

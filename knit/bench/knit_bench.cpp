@@ -3,7 +3,9 @@
 // per second, compressed bytes and bits per vertex without positions (-g 0) and with 12-bit
 // positions (-g 12). Times are process CPU time (best of three), so that other jobs on a shared
 // machine disturb them less. Prints one line per mesh and setting; --quick runs one small mesh
-// once.
+// once. --only TEXT keeps the meshes whose name contains TEXT (may be repeated). --digest times
+// nothing: it prints the size and a 64-bit FNV-1a hash of the stream of each mesh under every
+// table and geometry setting, so that two builds can be checked to write the same bytes.
 
 #include "knit/bit_stream.h"
 #include "knit/knit_codec.h"
@@ -52,6 +54,52 @@ bool buildFromObj(const std::string& obj, knit::PolyMeshT& mesh)
     ok = ok && knit::buildMeshFromFile(path.c_str(), mesh) == 0;
     std::remove(path.c_str());
     return ok;
+}
+
+uint64_t fnv1a(const std::vector<uint8_t>& bytes)
+{
+    uint64_t h = 0xcbf29ce484222325ull;
+    for (uint8_t b : bytes)
+    {
+        h = (h ^ b) * 0x100000001b3ull;
+    }
+    return h;
+}
+
+// Prints size and hash of the stream under each of -F 0/1/2, -V 0/1, -g 0/12.
+void digestCase(const CaseT& c)
+{
+    meshgen::OptionsT options;
+    options.irregular = c.irregular;
+    options.quads = c.quads;
+    std::string obj = meshgen::toObj(meshgen::byTriangleCount(c.kind, c.triangles, options));
+    for (int f : {1, 8, 2})
+    {
+        for (int v : {1, 8})
+        {
+            for (int g : {0, 12})
+            {
+                knit::PolyMeshT mesh;
+                if (!buildFromObj(obj, mesh))
+                {
+                    std::printf("%s: cannot build the mesh\n", c.name);
+                    return;
+                }
+                knit::CodecSettingsT settings{f, v, g};
+                knit::MemoryOutputStreamT out;
+                knit::EncodeReportT report;
+                int result;
+                {
+                    knit::KnitLogCaptureT quiet;
+                    result = knit::encodeMesh(mesh, settings, out, report);
+                }
+                std::printf("%-28s F%d V%d g%-2d result %d bytes %9zu hash %016llx\n", c.name, f, v,
+                            g, result, out.bytes().size(),
+                            static_cast<unsigned long long>(fnv1a(out.bytes())));
+                std::fflush(stdout);
+            }
+        }
+    }
 }
 
 void runCase(const CaseT& c, int geometryBits, int repeats)
@@ -123,7 +171,29 @@ void runCase(const CaseT& c, int geometryBits, int repeats)
 
 int main(int argc, char** argv)
 {
-    bool quick = argc > 1 && std::strcmp(argv[1], "--quick") == 0;
+    bool quick = false;
+    bool digest = false;
+    std::vector<std::string> only;
+    for (int i = 1; i < argc; ++i)
+    {
+        if (std::strcmp(argv[i], "--quick") == 0)
+        {
+            quick = true;
+        }
+        else if (std::strcmp(argv[i], "--digest") == 0)
+        {
+            digest = true;
+        }
+        else if (std::strcmp(argv[i], "--only") == 0 && i + 1 < argc)
+        {
+            only.push_back(argv[++i]);
+        }
+        else
+        {
+            std::fprintf(stderr, "usage: knit_bench [--quick] [--digest] [--only TEXT]...\n");
+            return 1;
+        }
+    }
     std::vector<CaseT> cases;
     if (quick)
     {
@@ -150,6 +220,20 @@ int main(int argc, char** argv)
     int repeats = quick ? 1 : 3;
     for (const CaseT& c : cases)
     {
+        bool wanted = only.empty();
+        for (const std::string& text : only)
+        {
+            wanted = wanted || std::string(c.name).find(text) != std::string::npos;
+        }
+        if (!wanted)
+        {
+            continue;
+        }
+        if (digest)
+        {
+            digestCase(c);
+            continue;
+        }
         runCase(c, 0, repeats);
         runCase(c, 12, repeats);
     }

@@ -115,10 +115,48 @@ void MeshT::boundingBox()
 
 void MeshT::recomputeEdgeWeights(bool unitWeightsFlag)
 {
-    for (EdgeT* e : edges_)
+    switch (edgeWeightMode)
     {
-        recomputeEdgeWeight(*e, unitWeightsFlag, useSaved);
+    case EdgeWeightModeT::kEveryEdge:
+        for (EdgeT* e : edges_)
+        {
+            recomputeEdgeWeight(*e, unitWeightsFlag, useSaved);
+        }
+        break;
+    case EdgeWeightModeT::kOnDemand:
+        ++weightGeneration_;
+        deferredUnitWeights_ = unitWeightsFlag;
+        break;
+    case EdgeWeightModeT::kNever:
+        break;
     }
+}
+
+void MeshT::refreshEdgeWeightsAround(const VertexT* v)
+{
+    if (edgeWeightMode != EdgeWeightModeT::kOnDemand)
+    {
+        return;
+    }
+    // Positions do not change during a replay and a collapse changes only the diamonds and face
+    // normals of these edges, so an edge computed now has the value it had when it went stale.
+    auto refresh = [this](EdgeT* e)
+    {
+        if (e->weightGeneration != weightGeneration_)
+        {
+            recomputeEdgeWeight(*e, deferredUnitWeights_, useSaved);
+            e->weightGeneration = weightGeneration_;
+        }
+    };
+    forEachLeaving(v->dedge,
+                   [&](DedgeT d)
+                   {
+                       refresh(d.edge());
+                       if (DedgeT opposite = d.next())
+                       {
+                           refresh(opposite.edge());
+                       }
+                   });
 }
 
 void MeshT::collapseTopology(DedgeT d, MeshListenerT* listener)

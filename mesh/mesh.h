@@ -57,6 +57,8 @@ struct EdgeT : BasicEdgeT<VertexT, EdgeT, FaceT>
     float kB = 0.0f;
     float kC = 0.0f;
     float kD = 0.0f;
+    // The mesh's weight generation these quantities belong to (see MeshT::EdgeWeightModeT).
+    uint32_t weightGeneration = 0;
     CandidateT* candidate[2] = {nullptr, nullptr};
 };
 
@@ -122,8 +124,30 @@ public:
     void boundingBox();
     using MeshCoreT::boundingBox;
 
-    // recomputeEdgeWeight(edge, unitWeights, useSaved) for every edge in edge-list order.
+    // What recomputeEdgeWeights does. A replay recomputes the edge quantities at every level start
+    // but reads them only around the vertices it collapses, so it may defer the work:
+    // - kEveryEdge: every edge is recomputed at once.
+    // - kOnDemand: the edges are only marked stale; refreshEdgeWeightsAround brings the edges
+    //   around a vertex up to date before they are read. The values equal those of kEveryEdge as
+    //   long as every collapse is preceded by refreshEdgeWeightsAround(org of its dedge), since a
+    //   collapse changes the inputs of no other edges.
+    // - kNever: nothing; for a replay whose readers recompute every edge they read themselves.
+    enum class EdgeWeightModeT
+    {
+        kEveryEdge,
+        kOnDemand,
+        kNever,
+    };
+    EdgeWeightModeT edgeWeightMode = EdgeWeightModeT::kEveryEdge;
+
+    // recomputeEdgeWeight(edge, unitWeights, useSaved) for every edge in edge-list order (or
+    // deferred, see edgeWeightMode).
     void recomputeEdgeWeights(bool unitWeightsFlag);
+
+    // With kOnDemand: recomputes, as the last recomputeEdgeWeights call would have, the stale
+    // edges whose quantities a collapse of v reads or changes: the edges of v's ring and the edges
+    // opposite v in its faces. Nothing in the other modes.
+    void refreshEdgeWeightsAround(const VertexT* v);
 
     // Removes org(d) by merging it into dest(d), keeping face records current: F1 = faceOf(d) and
     // F2 = faceOf(sym(d)) leave the face list, the surviving wing dedges take over the faces
@@ -147,4 +171,10 @@ public:
     // The directed-edge layer of split: vertices, edges and next links only. Returns v -> t, or
     // null when p and r are both null.
     DedgeT splitTopology(DedgeT p, DedgeT r, VertexT* v);
+
+private:
+    // Bumped by every deferred recomputeEdgeWeights; an edge whose weightGeneration differs is
+    // stale.
+    uint32_t weightGeneration_ = 0;
+    bool deferredUnitWeights_ = false;
 };

@@ -222,6 +222,9 @@ VertexT* ProgressiveMeshT::ringNeighbour(const VertexT* removed, int32_t ringPos
 
 void ProgressiveMeshT::collapseStep(DedgeT dedge)
 {
+    // Edge quantities deferred to the collapse (a replay on demand) are brought up to date before
+    // the detail reads them and the collapse changes their inputs.
+    mesh_.refreshEdgeWeightsAround(dedge.org());
     VertexDetailT detail;
     if (encodeDetails)
     {

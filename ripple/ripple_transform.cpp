@@ -225,6 +225,8 @@ int runForward(const RippleOptionsT& options)
     }
     pm->weighted = 1;
     pm->levelScale = options.levelScale;
+    // The replay reads edge quantities only around the vertices it collapses.
+    mesh->edgeWeightMode = MeshT::EdgeWeightModeT::kOnDemand;
     // A hierarchy without collapses keeps the one simplification pass of buildLevel, whose
     // hierarchy the output then carries.
     if (const int code = readHierarchy(*pm, options.pmFile, false); code != kExitOk)
@@ -276,8 +278,10 @@ int runInverse(const RippleOptionsT& options)
     }
     pm->weighted = 1;
     pm->levelScale = options.levelScale;
-    // Every detail is replaced from the coefficient file, so the replay need not encode them.
+    // Every detail is replaced from the coefficient file, so the replay need not encode them, and
+    // then nothing reads the edge quantities before the splits recompute those they read.
     pm->encodeDetails = false;
+    mesh->edgeWeightMode = MeshT::EdgeWeightModeT::kNever;
     // Without collapses buildLevel would simplify the parameter geometry instead of what the
     // forward run simplified.
     if (const int code = readHierarchy(*pm, options.pmFile, true); code != kExitOk)

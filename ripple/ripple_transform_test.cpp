@@ -3,6 +3,7 @@
 #include "ripple/ripple_transform.h"
 
 #include "mesh/diagnostics.h"
+#include "mesh/geometry.h"
 #include "meshgen/meshgen.h"
 #include "pm/detail_coding.h"
 #include "ripple/ripple_files.h"
@@ -170,6 +171,81 @@ TEST_F(SimplifiedMesh, hierarchyCheckNamesEachUsedVertexOnce)
     EXPECT_FALSE(hierarchyMatchesMesh(outside, mesh));
     outside.baseOrder.back() = -1;
     EXPECT_FALSE(hierarchyMatchesMesh(outside, mesh));
+}
+
+// The details a forward replay of `hierarchy` makes on `obj`, with saved positions shifted off
+// the current ones so that the weights come from another geometry than the encoded one.
+std::vector<VertexDetailT> replayedDetails(const std::string& obj, const std::string& hierarchy,
+                                           MeshT::EdgeWeightModeT mode, bool unitWeights)
+{
+    CaptureT quiet;
+    MeshT mesh;
+    mesh.unitWeights = unitWeights;
+    readPolygonObjText(mesh, obj);
+    mesh.indexVertices();
+    mesh.buildFaces();
+    mesh.saveGeometry();
+    for (VertexT* v : mesh.byIndex)
+    {
+        v->savedPos.z += 0.05f * float(v->index % 7) - 0.1f * v->savedPos.x;
+    }
+    for (FaceT* f : mesh.faces())
+    {
+        faceSavedNormal(*f);
+    }
+    mesh.edgeWeightMode = mode;
+    ProgressiveMeshT pm(mesh);
+    pm.weighted = 1;
+    pm.levelScale = 0.8f;
+    pm.readText(hierarchy);
+    const LevelReportT report = buildLevel(pm);
+    EXPECT_EQ(report.replay, ReplayEndT::kReplayComplete);
+    return pm.vvs;
+}
+
+TEST(ReplayEdgeWeights, onDemandGivesTheDetailsOfTheWholeMeshRecomputation)
+{
+    meshgen::OptionsT irregular;
+    irregular.irregular = true;
+    for (const meshgen::GeneratedMeshT& generated :
+         {meshgen::grid(24, 17, irregular), meshgen::torus(20, 13, irregular)})
+    {
+        const std::string obj = meshgen::toObj(generated);
+        std::string hierarchy;
+        {
+            CaptureT quiet;
+            MeshT mesh;
+            readPolygonObjText(mesh, obj);
+            mesh.indexVertices();
+            mesh.buildFaces();
+            mesh.saveGeometry();
+            ProgressiveMeshT pm(mesh);
+            size_t before = 0;
+            do
+            {
+                before = pm.colls.size();
+                buildLevel(pm);
+            } while (pm.colls.size() > before);
+            hierarchy = pm.fileText(false);
+        }
+        for (bool unitWeights : {false, true})
+        {
+            const auto eager =
+                replayedDetails(obj, hierarchy, MeshT::EdgeWeightModeT::kEveryEdge, unitWeights);
+            const auto lazy =
+                replayedDetails(obj, hierarchy, MeshT::EdgeWeightModeT::kOnDemand, unitWeights);
+            ASSERT_GT(eager.size(), 100u);
+            ASSERT_EQ(lazy.size(), eager.size());
+            for (size_t i = 0; i < eager.size(); ++i)
+            {
+                // Bitwise: the output files must not change.
+                EXPECT_EQ(lazy[i].t1, eager[i].t1) << i;
+                EXPECT_EQ(lazy[i].t2, eager[i].t2) << i;
+                EXPECT_EQ(lazy[i].n, eager[i].n) << i;
+                EXPECT_EQ(lazy[i].scale, eager[i].scale) << i;
+            }
+        }
+    }
 }
 
 TEST(HierarchyCheck, unusedVerticesMayOnlyBeBaseVertices)

@@ -61,6 +61,7 @@ private:
     bool areas_ = false;
     bool selection_ = false;
     unsigned list_ = 0;
+    bool listCurrent_ = false; // list_ holds the drawing of the current state
     // Scratch arrays of the drawing, kept to avoid reallocating every frame.
     std::vector<float> points_; // position and normal per point
     std::vector<uint32_t> indices_;

@@ -44,6 +44,7 @@ int runDesktop(int argc, char** argv)
         std::fprintf(stderr, "loom: Xlib cannot be used from several threads\n");
         return 1;
     }
+    keepFreedMemoryForPaints();
     gdk_set_allowed_backends("x11");
     if (!gtk_init_check(nullptr, nullptr))
     {

@@ -16,6 +16,9 @@
 
 #include <chrono>
 #include <map>
+#ifdef __GLIBC__
+#include <malloc.h>
+#endif
 
 namespace loom
 {
@@ -137,6 +140,17 @@ int errorsOn(Display* display)
 bool initViewerThreads()
 {
     return XInitThreads() != 0;
+}
+
+void keepFreedMemoryForPaints()
+{
+#ifdef __GLIBC__
+    // Freed memory at the top of a heap stays mapped up to 256 MiB, and blocks up to 32 MiB (the
+    // allocator's own upper bound when it adapts) come from the heaps, where they are reused,
+    // instead of mappings of their own that are unmapped again at every free.
+    mallopt(M_TRIM_THRESHOLD, 256 << 20);
+    mallopt(M_MMAP_THRESHOLD, 32 << 20);
+#endif
 }
 
 void installViewerErrorHandler()

@@ -21,6 +21,13 @@ namespace loom
 // Prepares Xlib for use from several threads (XInitThreads). Returns false when it fails.
 bool initViewerThreads();
 
+// Keeps memory that the process frees for its own later use instead of handing it back to the
+// system at once. The software OpenGL renderer allocates and frees its working memory for every
+// frame (tens of megabytes for a large surface); handed back, each page of it faults in again
+// on the next paint, which costs more than the drawing itself. Call once at start, before the
+// viewer threads.
+void keepFreedMemoryForPaints();
+
 // Installs the X error handler that reports errors on viewer connections (one console line each,
 // counted by viewerXErrorCount) and hands errors on every other connection to the handler that
 // was installed before (GDK's). Call on the main thread after the toolkit opened its display.

@@ -3,7 +3,7 @@
 // animating a converted mesh of about 10k triangles after "loop" (which recomputes both Loop
 // levels for every new frame). One viewer at a time, 640 x 480. Prints one line per case.
 // Without a display it runs itself again under xvfb-run (or says it skipped).
-//   viewer_fps_bench [--quick] [--seconds S]
+//   viewer_fps_bench [--quick] [--seconds S] [--surface | --mesh]
 
 #include "loom/bm_area.h"
 #include "loom/console.h"
@@ -121,6 +121,7 @@ int rerunUnderXvfb(int argc, char** argv)
 int main(int argc, char** argv)
 {
     bool quick = false;
+    bool surfaceCase = true, meshCase = true;
     double seconds = 5;
     for (int i = 1; i < argc; ++i)
     {
@@ -133,16 +134,26 @@ int main(int argc, char** argv)
         {
             seconds = std::atof(argv[++i]);
         }
+        else if (std::strcmp(argv[i], "--surface") == 0)
+        {
+            meshCase = false;
+        }
+        else if (std::strcmp(argv[i], "--mesh") == 0)
+        {
+            surfaceCase = false;
+        }
     }
     if (!std::getenv("DISPLAY"))
     {
         return rerunUnderXvfb(argc, argv);
     }
     initViewerThreads();
+    keepFreedMemoryForPaints();
     installViewerErrorHandler();
     // Only the measurement lines: the viewers' and the conversion's console lines are dropped.
     setConsoleSink([](const std::string&) {});
 
+    if (surfaceCase)
     {
         long long triangles = quick ? 20000 : 100000;
         auto surface = animatedSurface(meshgen::byTriangleCount("torus", triangles), 24);
@@ -161,6 +172,7 @@ int main(int argc, char** argv)
                     surface->numTriangles, r.paints, r.cpuMs);
         window.destroyWindow();
     }
+    if (meshCase)
     {
         long long triangles = quick ? 2000 : 10000;
         auto surface = animatedSurface(meshgen::byTriangleCount("sphere", triangles), 40);

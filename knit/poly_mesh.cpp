@@ -393,14 +393,18 @@ PolyFaceT* allocFace(int valence)
     {
         return nullptr;
     }
+    // Pool records are not cleared first: the header and the corners are constructed below,
+    // and their constructors zero every byte of a triangle or quadrilateral record.
+    static_assert(sizeof(PolyFaceT) == 2 * sizeof(uint32_t) &&
+                  sizeof(PolyCornerT) == 2 * sizeof(void*) + 2 * sizeof(uint32_t));
     void* memory = nullptr;
     if (valence == 3)
     {
-        memory = trianglePool().take();
+        memory = trianglePool().takeUncleared();
     }
     else if (valence == 4)
     {
-        memory = quadPool().take();
+        memory = quadPool().takeUncleared();
     }
     else
     {

@@ -12,6 +12,7 @@ namespace knit
 RecordPoolT::RecordPoolT(size_t recordSize)
     : recordSize_(recordSize)
     , perBlock_(kBlockBytes / recordSize)
+    , used_(perBlock_)
 {
     assert(recordSize >= sizeof(void*) && recordSize % 8 == 0 && perBlock_ > 0);
 }
@@ -26,31 +27,39 @@ RecordPoolT::~RecordPoolT()
 
 void* RecordPoolT::take()
 {
-    void* record = nullptr;
-    if (current_ != nullptr && used_ < perBlock_)
+    void* record = takeUncleared();
+    if (record != nullptr)
     {
-        record = current_ + used_ * recordSize_;
-        ++used_;
+        std::memset(record, 0, recordSize_);
     }
-    else if (free_ != nullptr)
-    {
-        record = free_;
-        std::memcpy(&free_, record, sizeof free_);
-    }
-    else
-    {
-        void* block = std::aligned_alloc(4096, kBlockBytes);
-        if (block == nullptr)
-        {
-            return nullptr;
-        }
-        blocks_.push_back(block);
-        current_ = static_cast<char*>(block);
-        used_ = 1;
-        record = block;
-    }
-    std::memset(record, 0, recordSize_);
     return record;
+}
+
+void* RecordPoolT::takeSlow()
+{
+    if (free_ != nullptr)
+    {
+        void* record = free_;
+        std::memcpy(&free_, record, sizeof free_);
+        return record;
+    }
+    void* block = std::aligned_alloc(4096, kBlockBytes);
+    if (block == nullptr)
+    {
+        return nullptr;
+    }
+    try
+    {
+        blocks_.push_back(block);
+    }
+    catch (...)
+    {
+        std::free(block);
+        return nullptr;
+    }
+    current_ = static_cast<char*>(block);
+    used_ = 1;
+    return block;
 }
 
 void RecordPoolT::give(void* record)

@@ -28,7 +28,7 @@ int RingT::find(const PolyFaceT* face) const
     return -1;
 }
 
-bool RingT::put(int s, PolyFaceT* face, int corner)
+bool RingT::putInWindow(int s, PolyFaceT* face, int corner)
 {
     int offset = s - base;
     if (offset < 0)
@@ -71,49 +71,20 @@ bool RingT::put(int s, PolyFaceT* face, int corner)
     return true;
 }
 
-void NumberSetT::insert(int n)
+void NumberSetT::grow(size_t w0)
 {
-    size_t w0 = static_cast<size_t>(n) >> 6;
-    size_t w1 = w0 >> 6;
-    size_t w2 = w1 >> 6;
-    if (w0 >= level0_.size())
-    {
-        level0_.resize(std::max(w0 + 1, level0_.size() * 2), 0);
-        level1_.resize((level0_.size() + 63) >> 6, 0);
-        level2_.resize((level1_.size() + 63) >> 6, 0);
-    }
-    uint64_t bit = uint64_t{1} << (n & 63);
-    if ((level0_[w0] & bit) == 0)
-    {
-        level0_[w0] |= bit;
-        level1_[w1] |= uint64_t{1} << (w0 & 63);
-        level2_[w2] |= uint64_t{1} << (w1 & 63);
-        ++count_;
-    }
+    level0_.resize(std::max(w0 + 1, level0_.size() * 2), 0);
+    level1_.resize((level0_.size() + 63) >> 6, 0);
+    level2_.resize((level1_.size() + 63) >> 6, 0);
 }
 
-void NumberSetT::erase(int n)
+void NumberSetT::clearSummary(size_t w0)
 {
-    size_t w0 = static_cast<size_t>(n) >> 6;
-    if (w0 >= level0_.size())
+    size_t w1 = w0 >> 6;
+    level1_[w1] &= ~(uint64_t{1} << (w0 & 63));
+    if (level1_[w1] == 0)
     {
-        return;
-    }
-    uint64_t bit = uint64_t{1} << (n & 63);
-    if ((level0_[w0] & bit) == 0)
-    {
-        return;
-    }
-    --count_;
-    level0_[w0] &= ~bit;
-    if (level0_[w0] == 0)
-    {
-        size_t w1 = w0 >> 6;
-        level1_[w1] &= ~(uint64_t{1} << (w0 & 63));
-        if (level1_[w1] == 0)
-        {
-            level2_[w1 >> 6] &= ~(uint64_t{1} << (w1 & 63));
-        }
+        level2_[w1 >> 6] &= ~(uint64_t{1} << (w1 & 63));
     }
 }
 
@@ -321,6 +292,35 @@ void ValenceCoderT::unlinkRing(RingT* ring)
     --activeCount_;
 }
 
+void ValenceCoderT::addFree(int freeSlots, int number)
+{
+    if (freeSlots <= kSmallFree)
+    {
+        byFree_[freeSlots].insert(number);
+        freeBuckets_ |= 1u << freeSlots;
+    }
+    else
+    {
+        manyFree_.emplace(freeSlots, number);
+    }
+}
+
+void ValenceCoderT::removeFree(int freeSlots, int number)
+{
+    if (freeSlots <= kSmallFree)
+    {
+        byFree_[freeSlots].erase(number);
+        if (byFree_[freeSlots].empty())
+        {
+            freeBuckets_ &= ~(1u << freeSlots);
+        }
+    }
+    else
+    {
+        manyFree_.erase({freeSlots, number});
+    }
+}
+
 void ValenceCoderT::track(RingT* ring, int freeSlots, bool add)
 {
     int n = ring->number;
@@ -329,18 +329,7 @@ void ValenceCoderT::track(RingT* ring, int freeSlots, bool add)
         add ? full_.insert(n) : full_.erase(n);
         return;
     }
-    if (freeSlots <= kSmallFree)
-    {
-        add ? byFree_[freeSlots].insert(n) : byFree_[freeSlots].erase(n);
-    }
-    else if (add)
-    {
-        manyFree_.emplace(freeSlots, n);
-    }
-    else
-    {
-        manyFree_.erase({freeSlots, n});
-    }
+    add ? addFree(freeSlots, n) : removeFree(freeSlots, n);
     if (ring->size >= 100)
     {
         if (add)
@@ -357,11 +346,24 @@ void ValenceCoderT::track(RingT* ring, int freeSlots, bool add)
 void ValenceCoderT::filledOne(RingT* ring)
 {
     ++ring->filled;
-    if (ring->listed)
+    if (!ring->listed)
     {
-        int freeSlots = ring->size - ring->filled;
-        track(ring, freeSlots + 1, false);
-        track(ring, freeSlots, true);
+        return;
+    }
+    // Moves the ring from the set of its old free count to that of the new one. A large ring
+    // keeps its entry by size until it is full.
+    int freeSlots = ring->size - ring->filled;
+    int n = ring->number;
+    removeFree(freeSlots + 1, n);
+    if (freeSlots > 0)
+    {
+        addFree(freeSlots, n);
+        return;
+    }
+    full_.insert(n);
+    if (ring->size >= 100)
+    {
+        largeRings_.erase({-ring->size, n});
     }
 }
 
@@ -372,12 +374,9 @@ RingT* ValenceCoderT::pickRing()
     // largest size if that is 100 or more, or the first ring with the fewest free slots.
     RingT* chosen = nullptr;
     int fewest = 0;
-    for (int f = 1; f <= kSmallFree && fewest == 0; ++f)
+    if (freeBuckets_ != 0)
     {
-        if (!byFree_[f].empty())
-        {
-            fewest = byFree_[f].first();
-        }
+        fewest = byFree_[__builtin_ctz(freeBuckets_)].first();
     }
     if (fewest == 0 && !manyFree_.empty())
     {
@@ -454,7 +453,7 @@ int ValenceCoderT::conquer(RingT* ring, int e)
     int b = slot.corner + 1 == q->valence ? 0 : slot.corner + 1;
     int gap = e + 1 == ring->size ? 0 : e + 1;
 
-    currentFaceContext_ = faceContext(ring, gap, q, b);
+    setFaceContext(ring, gap, q, b);
     PolyFaceT* f = neighbourFace(q, b);
     int code = ioFaceValence(f);
     if (code != 0)
@@ -695,20 +694,24 @@ InsertResultT ValenceCoderT::insert(RingT* ring, int s, PolyFaceT* face, int cor
     return result;
 }
 
-ValenceCoderT::FaceContextT ValenceCoderT::faceContext(RingT* ring, int gap, PolyFaceT* previous,
-                                                       int nextCorner) const
+void ValenceCoderT::setFaceContext(RingT* ring, int gap, PolyFaceT* previous, int nextCorner)
 {
-    FaceContextT out;
+    // Written field by field into the member: a small struct returned by value went through the
+    // stack and stalled on its reload.
+    FaceContextT& out = currentFaceContext_;
+    out.context = 0;
+    out.counter = -1;
+    out.exchange = false;
     if (faceTables_ < 2 || ring->filled == 0)
     {
-        return out;
+        return;
     }
     int size = ring->size;
     int before = gap == 0 ? size - 1 : gap - 1;
     RingSlotT beforeSlot = ring->get(before);
     if (beforeSlot.face == nullptr)
     {
-        return out;
+        return;
     }
     PolyFaceT* prevFace = beforeSlot.face;
     if (faceTables_ != 2)
@@ -744,7 +747,7 @@ ValenceCoderT::FaceContextT ValenceCoderT::faceContext(RingT* ring, int gap, Pol
         {
             out.context = 0;
         }
-        return out;
+        return;
     }
 
     // Two face tables: mixed-ring context and the triangle/quadrilateral prediction.
@@ -787,7 +790,6 @@ ValenceCoderT::FaceContextT ValenceCoderT::faceContext(RingT* ring, int gap, Pol
         out.counter = 24 + mostlyQuads + 2 * (tPrev + 2 * vs);
     }
     out.exchange = size >= 3 && counters_[out.counter] >= -1;
-    return out;
 }
 
 void ValenceCoderT::updateCounter(int counter, int valence)

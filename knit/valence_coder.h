@@ -7,6 +7,8 @@
 
 #include "knit/poly_mesh.h"
 
+#include <cassert>
+#include <cstddef>
 #include <cstdint>
 #include <set>
 #include <utility>
@@ -50,9 +52,14 @@ struct RingT
     RingSlotT* slots = nullptr; // window storage: inlineSlots or a heap array
     RingSlotT inlineSlots[kInlineSlots];
 
-    // The slot at index s (0 <= s < size); a free slot when outside the window.
+    // The slot at index s (0 <= s < size); a free slot when outside the window. A ring of at
+    // most kInlineSlots slots holds them all from slot 0 on (base 0, capacity = size).
     RingSlotT get(int s) const
     {
+        if (size <= kInlineSlots)
+        {
+            return slots[s];
+        }
         int offset = s - base;
         if (offset < 0)
         {
@@ -68,21 +75,60 @@ struct RingT
     // Index of the slot holding `face`, -1 when absent.
     int find(const PolyFaceT* face) const;
     // Stores a slot at index s, growing the window; false when memory runs out.
-    bool put(int s, PolyFaceT* face, int corner);
+    bool put(int s, PolyFaceT* face, int corner)
+    {
+        if (size <= kInlineSlots)
+        {
+            slots[s] = RingSlotT{face, corner};
+            return true;
+        }
+        return putInWindow(s, face, corner);
+    }
+    bool putInWindow(int s, PolyFaceT* face, int corner);
 };
 
 // A set of vertex numbers with constant-time insertion and removal and a fast search for the
-// smallest member: a three-level bit tree.
+// smallest member: a three-level bit tree. Insertion and removal are inline: the ring pick's
+// index moves a ring between two sets at every filled slot.
 class NumberSetT
 {
 public:
-    void insert(int n);
-    void erase(int n);
+    // Adds n (>= 0), which must not be a member yet.
+    void insert(int n)
+    {
+        size_t w0 = static_cast<size_t>(n) >> 6;
+        if (w0 >= level0_.size())
+        {
+            grow(w0);
+        }
+        uint64_t bit = uint64_t{1} << (n & 63);
+        assert((level0_[w0] & bit) == 0);
+        level0_[w0] |= bit;
+        level1_[w0 >> 6] |= uint64_t{1} << (w0 & 63);
+        level2_[w0 >> 12] |= uint64_t{1} << ((w0 >> 6) & 63);
+        ++count_;
+    }
+    // Removes n, which must be a member.
+    void erase(int n)
+    {
+        size_t w0 = static_cast<size_t>(n) >> 6;
+        assert(w0 < level0_.size() && (level0_[w0] >> (n & 63) & 1) != 0);
+        --count_;
+        uint64_t word = level0_[w0] & ~(uint64_t{1} << (n & 63));
+        level0_[w0] = word;
+        if (word == 0)
+        {
+            clearSummary(w0);
+        }
+    }
     bool empty() const { return count_ == 0; }
     // The smallest member, -1 when empty.
     int first() const;
 
 private:
+    void grow(size_t w0);
+    void clearSummary(size_t w0);
+
     std::vector<uint64_t> level0_;
     std::vector<uint64_t> level1_;
     std::vector<uint64_t> level2_;
@@ -220,7 +266,7 @@ private:
     int conquer(RingT* ring, int e);
     int introduceVertex(PolyFaceT* face, int corner);
     InsertResultT insert(RingT* ring, int s, PolyFaceT* face, int corner);
-    FaceContextT faceContext(RingT* ring, int gap, PolyFaceT* previous, int nextCorner) const;
+    void setFaceContext(RingT* ring, int gap, PolyFaceT* previous, int nextCorner);
     void updateCounter(int counter, int valence);
     int codeSeedPositions(PolyFaceT* face);
     int codeFacePositions(PolyFaceT* face, int entry, PolyFaceT* previous, int nextCorner);
@@ -231,6 +277,8 @@ private:
     void unlinkRing(RingT* ring);
     void track(RingT* ring, int freeSlots, bool add);
     void filledOne(RingT* ring);
+    void addFree(int freeSlots, int number);
+    void removeFree(int freeSlots, int number);
 
     std::vector<RingT*> ringTable_;
     std::vector<int32_t> valences_;
@@ -244,6 +292,7 @@ private:
     // full rings, and the rings of 100 slots or more by size.
     static constexpr int kSmallFree = 16;
     NumberSetT byFree_[kSmallFree + 1];
+    uint32_t freeBuckets_ = 0;               // bit f set while byFree_[f] is not empty
     std::set<std::pair<int, int>> manyFree_; // (free slots, number)
     NumberSetT full_;
     std::set<std::pair<int, int>> largeRings_; // (-size, number)

@@ -6,6 +6,8 @@
 // once. --only TEXT keeps the meshes whose name contains TEXT (may be repeated). --digest times
 // nothing: it prints the size and a 64-bit FNV-1a hash of the stream of each mesh under every
 // table and geometry setting, so that two builds can be checked to write the same bytes.
+// --profile encode|decode [--bits N] [--repeats N] runs only that half of each chosen mesh (built
+// once) many times, for a profiler to look at.
 
 #include "knit/bit_stream.h"
 #include "knit/knit_codec.h"
@@ -14,7 +16,9 @@
 #include "knit/poly_mesh.h"
 #include "meshgen/meshgen.h"
 
+#include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <string>
@@ -102,6 +106,73 @@ void digestCase(const CaseT& c)
     }
 }
 
+// Runs only the encoding or only the decoding of one mesh `repeats` times and prints the best.
+void profileCase(const CaseT& c, bool encode, int geometryBits, int repeats)
+{
+    meshgen::OptionsT options;
+    options.irregular = c.irregular;
+    options.quads = c.quads;
+    knit::PolyMeshT mesh;
+    if (!buildFromObj(meshgen::toObj(meshgen::byTriangleCount(c.kind, c.triangles, options)), mesh))
+    {
+        std::printf("%s: cannot build the mesh\n", c.name);
+        return;
+    }
+    // Encoding quantises the positions in place: keep them to start each run from the input.
+    std::vector<float> xyz;
+    for (const knit::PolyVertexT* v : mesh.vertices)
+    {
+        xyz.insert(xyz.end(), {v->x, v->y, v->z});
+    }
+    knit::CodecSettingsT settings;
+    settings.geometryBits = geometryBits;
+    double best = 1e30;
+    std::vector<uint8_t> stream;
+    for (int r = 0; r < repeats; ++r)
+    {
+        if (r == 0 || encode)
+        {
+            for (size_t i = 0; i < mesh.vertices.size(); ++i)
+            {
+                mesh.vertices[i]->x = xyz[i * 3];
+                mesh.vertices[i]->y = xyz[i * 3 + 1];
+                mesh.vertices[i]->z = xyz[i * 3 + 2];
+            }
+            knit::MemoryOutputStreamT out;
+            knit::EncodeReportT report;
+            knit::KnitLogCaptureT quiet;
+            double start = cpuSeconds();
+            int result = knit::encodeMesh(mesh, settings, out, report);
+            best = std::min(best, cpuSeconds() - start);
+            if (result != 0 || (r > 0 && out.bytes() != stream))
+            {
+                std::printf("%s -g %d: encoding failed or changed\n", c.name, geometryBits);
+                return;
+            }
+            stream = out.bytes();
+        }
+        if (!encode)
+        {
+            knit::PolyMeshT decoded(true, true, true);
+            knit::KnitLogCaptureT quiet;
+            knit::MemoryInputStreamT in(stream.data(), stream.size());
+            double start = cpuSeconds();
+            int result = knit::decodeStream(in, settings, decoded);
+            double elapsed = cpuSeconds() - start;
+            best = r == 0 ? elapsed : std::min(best, elapsed);
+            if (result != 0)
+            {
+                std::printf("%s -g %d: decoding failed\n", c.name, geometryBits);
+                return;
+            }
+        }
+    }
+    std::printf("%-28s -g %-2d %s best %8.1f ms %6.2f Mf/s\n", c.name, geometryBits,
+                encode ? "encode" : "decode", best * 1e3,
+                static_cast<double>(mesh.faces.size()) / best / 1e6);
+    std::fflush(stdout);
+}
+
 void runCase(const CaseT& c, int geometryBits, int repeats)
 {
     meshgen::OptionsT options;
@@ -173,6 +244,9 @@ int main(int argc, char** argv)
 {
     bool quick = false;
     bool digest = false;
+    const char* profile = nullptr;
+    int bits = 0;
+    int profileRepeats = 20;
     std::vector<std::string> only;
     for (int i = 1; i < argc; ++i)
     {
@@ -184,13 +258,28 @@ int main(int argc, char** argv)
         {
             digest = true;
         }
+        else if (std::strcmp(argv[i], "--profile") == 0 && i + 1 < argc &&
+                 (std::strcmp(argv[i + 1], "encode") == 0 ||
+                  std::strcmp(argv[i + 1], "decode") == 0))
+        {
+            profile = argv[++i];
+        }
+        else if (std::strcmp(argv[i], "--bits") == 0 && i + 1 < argc)
+        {
+            bits = std::atoi(argv[++i]);
+        }
+        else if (std::strcmp(argv[i], "--repeats") == 0 && i + 1 < argc)
+        {
+            profileRepeats = std::max(1, std::atoi(argv[++i]));
+        }
         else if (std::strcmp(argv[i], "--only") == 0 && i + 1 < argc)
         {
             only.push_back(argv[++i]);
         }
         else
         {
-            std::fprintf(stderr, "usage: knit_bench [--quick] [--digest] [--only TEXT]...\n");
+            std::fprintf(stderr, "usage: knit_bench [--quick] [--digest] [--only TEXT]... "
+                                 "[--profile encode|decode [--bits N] [--repeats N]]\n");
             return 1;
         }
     }
@@ -232,6 +321,11 @@ int main(int argc, char** argv)
         if (digest)
         {
             digestCase(c);
+            continue;
+        }
+        if (profile != nullptr)
+        {
+            profileCase(c, std::strcmp(profile, "encode") == 0, bits, profileRepeats);
             continue;
         }
         runCase(c, 0, repeats);

@@ -20,11 +20,7 @@ void ArithmeticEncoderT::finish()
 
 void ArithmeticDecoderT::start()
 {
-    value_ = 0;
-    for (int i = 0; i < 16; ++i)
-    {
-        value_ = 2 * value_ + static_cast<uint32_t>(source_.getBit());
-    }
+    value_ = source_.getBits(16);
 }
 
 void encodeEscape(ArithmeticEncoderT& encoder, uint32_t w)

@@ -122,33 +122,21 @@ public:
         {
             return; // a certain symbol: the interval stays as it is
         }
-        high_ = low_ + range * (cum + count) / total - 1;
-        low_ = low_ + range * cum / total;
-        for (;;)
-        {
-            if (high_ < 0x8000)
-            {
-            }
-            else if (low_ >= 0x8000)
-            {
-                low_ -= 0x8000;
-                high_ -= 0x8000;
-                value_ -= 0x8000;
-            }
-            else if (low_ >= 0x4000 && high_ < 0xC000)
-            {
-                low_ -= 0x4000;
-                high_ -= 0x4000;
-                value_ -= 0x4000;
-            }
-            else
-            {
-                break;
-            }
-            low_ = 2 * low_;
-            high_ = 2 * high_ + 1;
-            value_ = 2 * value_ + static_cast<uint32_t>(source_.getBit());
-        }
+        uint32_t high = low_ + range * (cum + count) / total - 1;
+        uint32_t low = low_ + range * cum / total;
+        // The bit-by-bit renormalisation in two runs, each counted at once: first the leading
+        // bits that low and high share are shifted out; then, while low is 01... and high
+        // 10..., the bit below the top one is dropped (value stays between them throughout,
+        // so it follows with the same shifts). No step of the first kind can follow one of the
+        // second, as low's top bit then stays 0 and high's 1.
+        int shared = __builtin_clz(((low ^ high) << 16) | 0x8000u);
+        low = (low << shared) & 0xFFFF;
+        high = ((high << shared) & 0xFFFF) | ((1u << shared) - 1);
+        uint32_t value = ((value_ << shared) & 0xFFFF) | source_.getBits(shared);
+        int straddle = __builtin_clz((((~low | high) & 0x7FFF) << 17) | 0x10000u);
+        low_ = (low << straddle) & 0x7FFF;
+        high_ = 0x8000 | ((high << straddle) & 0x7FFF) | ((1u << straddle) - 1);
+        value_ = (value & 0x8000) | ((value << straddle) & 0x7FFF) | source_.getBits(straddle);
     }
     // Decodes a symbol of uniform(n), n >= 1.
     uint32_t decodeUniform(uint32_t n)

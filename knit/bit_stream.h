@@ -205,7 +205,8 @@ private:
 
 // Unpacks bits from bytes, least significant bit first. Past the end of the input it yields
 // zero bits; once more than kMaxBitsPastEnd of those have been read the source is overrun: a
-// valid stream never needs them, so the reader treats that as a bad file.
+// valid stream never needs them, so the reader treats that as a bad file. Up to eight bytes are
+// read ahead into a buffer that hands out runs of bits at once.
 class BitSourceT
 {
 public:
@@ -216,32 +217,38 @@ public:
     {
     }
 
-    int getBit()
+    int getBit() { return static_cast<int>(getBits(1)); }
+    // The next n bits (0 <= n <= 16) in stream order, the first as the most significant.
+    uint32_t getBits(int n)
     {
-        if (left_ == 0)
+        if (n > count_)
         {
-            int byte = in_.get();
-            if (byte < 0)
-            {
-                ++pastEnd_;
-                return 0;
-            }
-            current_ = static_cast<uint32_t>(byte);
-            left_ = 8;
+            refill();
         }
-        int bit = static_cast<int>(current_ & 1);
-        current_ >>= 1;
-        --left_;
-        return bit;
+        uint32_t bits = static_cast<uint32_t>((buffer_ >> 32) >> (32 - n));
+        buffer_ <<= n;
+        if (n > count_)
+        {
+            pastEnd_ += static_cast<uint64_t>(n - count_);
+            count_ = 0;
+        }
+        else
+        {
+            count_ -= n;
+        }
+        return bits;
     }
     // True once more than kMaxBitsPastEnd zero bits past the end have been read.
     bool overrun() const { return pastEnd_ > kMaxBitsPastEnd; }
     uint64_t bitsPastEnd() const { return pastEnd_; }
 
 private:
+    // Appends whole bytes from the input while they fit.
+    void refill();
+
     InputStreamT& in_;
-    uint32_t current_ = 0;
-    int left_ = 0;
+    uint64_t buffer_ = 0; // the next count_ bits from the most significant end; zeros below
+    int count_ = 0;
     uint64_t pastEnd_ = 0;
 };
 

@@ -1,15 +1,16 @@
 #pragma once
 
-// Edge lookup of mesh construction, shared by every directed-edge mesh: a hash map from the
-// endpoint pair to the edge, find-or-create, and the checks that keep bad triangles (repeated
-// corners, indices out of range, a directed edge already in a face) from corrupting the mesh.
-// Edges are created, and appended to the edge list, in the order triangles ask for them.
+// Edge lookup of mesh construction, shared by every directed-edge mesh: a map from the endpoint
+// pair to the edge, find-or-create, and the checks that keep bad triangles (repeated corners,
+// indices out of range, a directed edge already in a face) from corrupting the mesh. Edges are
+// created, and appended to the edge list, in the order triangles ask for them.
 
 #include "mesh/dedge_mesh.h"
 
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <new>
 #include <vector>
 
 // Why a triangle cannot be linked into the mesh.
@@ -24,105 +25,13 @@ enum class TriangleProblemT
 // Short lower-case description of a problem, e.g. "repeated corner".
 const char* triangleProblemText(TriangleProblemT problem);
 
-// Open-addressing hash map from a 64-bit key to a pointer, for the millions of edges of large
-// meshes: linear probing over one array of (key, value) slots, so a lookup usually touches one
-// cache line. The key ~0 is reserved.
-template <class ValueT> class FlatHashMapT
-{
-public:
-    // The value stored for `key`, or null.
-    ValueT* find(uint64_t key) const
-    {
-        if (slots_.empty())
-        {
-            return nullptr;
-        }
-        size_t mask = slots_.size() - 1;
-        for (size_t i = slot(key, mask);; i = (i + 1) & mask)
-        {
-            if (slots_[i].key == key)
-            {
-                return slots_[i].value;
-            }
-            if (slots_[i].key == kEmpty)
-            {
-                return nullptr;
-            }
-        }
-    }
-
-    // Stores `value` for `key`, which must not be present yet.
-    void insert(uint64_t key, ValueT* value)
-    {
-        if ((size_ + 1) * 2 > slots_.size())
-        {
-            grow(slots_.empty() ? 1024 : slots_.size() * 2);
-        }
-        place(key, value);
-        ++size_;
-    }
-
-    // Makes room for `count` entries without rehashing.
-    void reserve(size_t count)
-    {
-        size_t capacity = 1024;
-        while (capacity < count * 2)
-        {
-            capacity *= 2;
-        }
-        if (capacity > slots_.size())
-        {
-            grow(capacity);
-        }
-    }
-
-    size_t size() const { return size_; }
-
-private:
-    static constexpr uint64_t kEmpty = ~uint64_t(0);
-
-    struct SlotT
-    {
-        uint64_t key = kEmpty;
-        ValueT* value = nullptr;
-    };
-
-    static size_t slot(uint64_t key, size_t mask)
-    {
-        return size_t((key * 0x9E3779B97F4A7C15ull) >> 20) & mask;
-    }
-
-    void place(uint64_t key, ValueT* value)
-    {
-        size_t mask = slots_.size() - 1;
-        size_t i = slot(key, mask);
-        while (slots_[i].key != kEmpty)
-        {
-            i = (i + 1) & mask;
-        }
-        slots_[i] = {key, value};
-    }
-
-    void grow(size_t capacity)
-    {
-        std::vector<SlotT> old(capacity);
-        old.swap(slots_);
-        for (const SlotT& s : old)
-        {
-            if (s.key != kEmpty)
-            {
-                place(s.key, s.value);
-            }
-        }
-    }
-
-    std::vector<SlotT> slots_;
-    size_t size_ = 0;
-};
-
 // Finds or creates the edges of a mesh under construction. Vertices are known by their number in
 // the order they were registered (addVertex); an edge's vert[0] is its endpoint registered first.
-// Exists only during construction.
+// Each vertex heads a chain of the edges whose lower-numbered endpoint it is, so a lookup reads the
+// vertex's chain head and a few links (a vertex has a handful of edges); the links are stored in
+// creation order, which follows the order of the triangles, so neighbouring triangles find their
+// edges close together in memory. Exists only during construction; at most 2^32 - 1 vertices and
+// edges.
 template <class V, class E, class F> class EdgeLookupT
 {
 public:
@@ -138,6 +47,7 @@ public:
     size_t addVertex(V* v)
     {
         vertices_.push_back(v);
+        heads_.push_back(kNoLink);
         return vertices_.size() - 1;
     }
 
@@ -145,14 +55,27 @@ public:
     // The vertex registered under number i (< vertexCount()).
     V* vertex(size_t i) const { return vertices_[i]; }
 
-    // Expects about `edges` edges; avoids rehashing while they are created.
-    void reserve(size_t edges) { map_.reserve(edges); }
+    // Expects about `edges` edges; avoids regrowing while they are created.
+    void reserve(size_t edges) { links_.reserve(edges); }
 
-    // The dedge from vertex u to vertex w, or null when they share no edge yet.
+    // The dedge from vertex u to vertex w, or null when they share no edge yet (or either number
+    // is not registered).
     DedgeType find(size_t u, size_t w) const
     {
-        E* e = map_.find(key(u, w));
-        return e == nullptr ? DedgeType() : DedgeType(e, u < w ? 0 : 1);
+        const size_t lo = u < w ? u : w;
+        const size_t hi = u < w ? w : u;
+        if (hi >= vertices_.size())
+        {
+            return DedgeType();
+        }
+        for (uint32_t i = heads_[lo]; i != kNoLink; i = links_[i].next)
+        {
+            if (links_[i].hi == hi)
+            {
+                return DedgeType(links_[i].edge, u < w ? 0 : 1);
+            }
+        }
+        return DedgeType();
     }
 
     // The dedge from vertex u to vertex w (u != w, both registered), creating the edge (appended
@@ -256,21 +179,31 @@ private:
     {
         size_t lo = u < w ? u : w;
         size_t hi = u < w ? w : u;
+        if (links_.size() >= kNoLink || hi >= kNoLink)
+        {
+            throw std::bad_alloc();
+        }
         E* e = mesh_.newEdge(vertices_[lo], vertices_[hi]);
-        map_.insert(key(u, w), e);
+        links_.push_back({uint32_t(hi), heads_[lo], e});
+        heads_[lo] = uint32_t(links_.size() - 1);
         return DedgeType(e, u < w ? 0 : 1);
     }
 
-    static uint64_t key(size_t u, size_t w)
+    static constexpr uint32_t kNoLink = UINT32_MAX;
+
+    // One edge in the chain of its lower-numbered endpoint.
+    struct LinkT
     {
-        uint64_t lo = u < w ? u : w;
-        uint64_t hi = u < w ? w : u;
-        return lo << 32 | hi;
-    }
+        uint32_t hi;
+        uint32_t next;
+        E* edge;
+    };
 
     MeshCoreT<V, E, F>& mesh_;
     std::vector<V*> vertices_;
-    FlatHashMapT<E> map_;
+    // Per vertex number: its first link, or kNoLink.
+    HugeVectorT<uint32_t> heads_;
+    HugeVectorT<LinkT> links_;
 };
 
 // Calls emit(a, b, c) for each triangle of the fan (c0, c1, c2), (c0, c2, c3), ... of a polygon

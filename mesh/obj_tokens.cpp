@@ -26,9 +26,12 @@ bool readTextFile(const std::string& path, std::string& text)
         std::fclose(file);
         return false;
     }
+    // A regular file is read straight into the text in one call; whatever else there is (a
+    // pipe, a file that grew meanwhile) is appended piece by piece.
     if (S_ISREG(status.st_mode) && status.st_size > 0)
     {
-        text.reserve(size_t(status.st_size));
+        text.resize(size_t(status.st_size));
+        text.resize(std::fread(text.data(), 1, text.size(), file));
     }
     char buffer[65536];
     size_t got;

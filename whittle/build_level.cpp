@@ -3,6 +3,7 @@
 // stored collapses that rebuilds the same levels on another copy of the mesh.
 #include "whittle/build_level.h"
 
+#include "mesh/block_pool.h"
 #include "mesh/diagnostics.h"
 #include "mesh/geometry.h"
 #include "pm/ring_walk.h"
@@ -50,7 +51,7 @@ uint32_t costKey(double cost)
 
 // Stable sort of (key << 32 | list position) entries by key: least significant digit radix sort
 // on the upper 32 bits, three 11-bit digits; a digit shared by all entries is skipped.
-void radixSortByKey(std::vector<uint64_t>& items, std::vector<uint64_t>& scratch)
+template <class VectorT> void radixSortByKey(VectorT& items, VectorT& scratch)
 {
     constexpr int kBits = 11;
     constexpr size_t kBuckets = size_t(1) << kBits;
@@ -82,14 +83,78 @@ void radixSortByKey(std::vector<uint64_t>& items, std::vector<uint64_t>& scratch
     }
 }
 
-// Reused buffers of the simplification pass.
+// Reused buffers of the simplification pass. The listed candidates are kept with the dedge and
+// the index of its origin at listing time, so that the take loop can pass over set-aside ones
+// without reaching into the mesh.
 struct PassBuffersT
 {
-    std::vector<double> lengths;
-    std::vector<CandidateT*> listed;
-    std::vector<uint64_t> order;
-    std::vector<uint64_t> scratch;
+    HugeVectorT<double> lengths;
+    HugeVectorT<CandidateT*> listed;
+    HugeVectorT<DedgeT> dedges;
+    HugeVectorT<int32_t> origins;
+    HugeVectorT<uint64_t> order;
+    HugeVectorT<uint64_t> scratch;
+    // Per vertex index: the pass in which a collapse set the vertex aside (the vertices the
+    // collapse step sets aside: the removed vertex, its neighbours and the vertices across the
+    // far edges of its faces).
+    std::vector<uint32_t> setAside;
+    uint32_t pass = 0;
 };
+
+// Marks what collapseStep(d) will set aside, before the collapse is made.
+void noteSetAside(PassBuffersT& buffers, DedgeT d, size_t limit)
+{
+    auto mark = [&buffers](const VertexT* v)
+    {
+        if (v->index >= 0 && size_t(v->index) < buffers.setAside.size())
+        {
+            buffers.setAside[size_t(v->index)] = buffers.pass;
+        }
+    };
+    mark(d.org());
+    forEachLeaving(
+        d.org()->dedge,
+        [&](DedgeT g)
+        {
+            mark(g.dest());
+            if (DedgeT e = g.next())
+            {
+                if (DedgeT across = e.rotate())
+                {
+                    mark(across.dest());
+                }
+            }
+        },
+        limit);
+}
+
+// True when the origin the candidate had when it was listed has been set aside in this pass. That
+// is exactly when the pass must skip it: a dedge the pass removed or whose origin was collapsed
+// away started at a vertex of the collapse's neighbourhood, and a dedge still leaving its listed
+// origin is skipped when that origin is set aside.
+bool listedOriginSetAside(const PassBuffersT& buffers, size_t position)
+{
+    const int32_t origin = buffers.origins[position];
+    return origin >= 0 && size_t(origin) < buffers.setAside.size() &&
+           buffers.setAside[size_t(origin)] == buffers.pass;
+}
+
+void prefetchEdge(DedgeT d)
+{
+    __builtin_prefetch(d.edge());
+}
+
+// The records the legality and quality tests read first; the edge record is already cached.
+void prefetchEnds(DedgeT d)
+{
+    const EdgeT* e = d.edge();
+    __builtin_prefetch(e->vert[0]);
+    __builtin_prefetch(e->vert[1]);
+    __builtin_prefetch(e->next[0].edge());
+    __builtin_prefetch(e->next[1].edge());
+    __builtin_prefetch(e->faceOf[0]);
+    __builtin_prefetch(e->faceOf[1]);
+}
 
 LevelReportT simplificationPass(ProgressiveMeshT& pm)
 {
@@ -109,9 +174,11 @@ LevelReportT simplificationPass(ProgressiveMeshT& pm)
         pm.levelWeight = pm.levelWeight * pm.levelScale;
     }
 
-    std::vector<CandidateT*>& listed = buffers.listed;
-    std::vector<uint64_t>& order = buffers.order;
+    auto& listed = buffers.listed;
+    auto& order = buffers.order;
     listed.clear();
+    buffers.dedges.clear();
+    buffers.origins.clear();
     order.clear();
     auto list = [&](EdgeT* e)
     {
@@ -123,6 +190,8 @@ LevelReportT simplificationPass(ProgressiveMeshT& pm)
             c->state = kCandidateLive;
             order.push_back(uint64_t(costKey(c->cost)) << 32 | uint64_t(listed.size()));
             listed.push_back(c);
+            buffers.dedges.push_back(d);
+            buffers.origins.push_back(d.org()->index);
         }
     };
 
@@ -137,7 +206,7 @@ LevelReportT simplificationPass(ProgressiveMeshT& pm)
     const bool unitWeights = mesh.unitWeights;
     const bool fromSaved = mesh.useSaved;
     double threshold = pm.lengthThreshold;
-    std::vector<double>& lengths = buffers.lengths;
+    auto& lengths = buffers.lengths;
     lengths.clear();
     double shortest = 1e23;
     double longest = 0.0;
@@ -174,15 +243,56 @@ LevelReportT simplificationPass(ProgressiveMeshT& pm)
 
     radixSortByKey(order, buffers.scratch);
 
-    const size_t take = size_t(std::floor(double(pm.takeFraction) * double(listed.size())));
-    for (size_t i = 0; i < take && i < order.size(); ++i)
+    const size_t take =
+        std::min(order.size(), size_t(std::floor(double(pm.takeFraction) * double(listed.size()))));
+    ++buffers.pass;
+    if (buffers.pass == 0)
     {
-        // Sorted candidates lie all over memory; fetch a few ahead.
-        if (i + 16 < take)
+        std::fill(buffers.setAside.begin(), buffers.setAside.end(), 0);
+        buffers.pass = 1;
+    }
+    if (buffers.setAside.size() < mesh.byIndex.size())
+    {
+        buffers.setAside.resize(mesh.byIndex.size(), 0);
+    }
+    // Sorted candidates lie all over memory. A scout runs ahead of the loop, passes over those
+    // already set aside and queues the others with their edge records fetched; a few places
+    // before a queued candidate is examined, its end points and neighbouring records are fetched
+    // too. Set-aside marks only grow during the pass, so what the scout passed over is skipped by
+    // the loop as well; queued candidates are tested again when their turn comes.
+    constexpr size_t kQueue = 32;
+    constexpr size_t kAhead = 12;
+    constexpr size_t kNear = 4;
+    size_t queue[kQueue];
+    size_t head = 0;
+    size_t tail = 0;
+    size_t scout = 0;
+    for (;;)
+    {
+        while (tail - head < kAhead && scout < take)
         {
-            __builtin_prefetch(listed[size_t(order[i + 16] & 0xffffffffu)]);
+            const size_t position = size_t(order[scout++] & 0xffffffffu);
+            if (!listedOriginSetAside(buffers, position))
+            {
+                prefetchEdge(buffers.dedges[position]);
+                __builtin_prefetch(listed[position]);
+                queue[tail++ % kQueue] = position;
+            }
         }
-        CandidateT* c = listed[size_t(order[i] & 0xffffffffu)];
+        if (head == tail)
+        {
+            break;
+        }
+        const size_t position = queue[head++ % kQueue];
+        if (head + kNear < tail)
+        {
+            prefetchEnds(buffers.dedges[queue[(head + kNear) % kQueue]]);
+        }
+        if (listedOriginSetAside(buffers, position))
+        {
+            continue;
+        }
+        CandidateT* c = listed[position];
         if (pm.isSetAside(c))
         {
             continue;
@@ -202,6 +312,7 @@ LevelReportT simplificationPass(ProgressiveMeshT& pm)
         CollapseT record{o->index, t->index, -1, int32_t(pm.colls.size())};
         record.ringPos = pm.ringPosition(o, t);
         pm.colls.push_back(record);
+        noteSetAside(buffers, d, limit);
         pm.collapseStep(d);
         ++report.collapses;
     }

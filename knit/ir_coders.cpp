@@ -8,6 +8,7 @@
 #include "knit/knit_log.h"
 
 #include <algorithm>
+#include <cassert>
 #include <cmath>
 #include <cstring>
 #include <map>
@@ -113,6 +114,14 @@ IrEncoder::IrEncoder(PolyMeshT& mesh, ConnectivityWriterT& writer, int faceTable
     : ValenceCoderT(mesh, faceTables, vertexTables, geometryBits, false)
     , writer_(writer)
 {
+    // Until the traversal numbers a vertex, its number field holds minus its valence: the count
+    // of face and hole corners at it, which in a built mesh (one fan per vertex, every edge with
+    // two sides) is the number of faces a walk around it meets. One pass over the faces here
+    // is much cheaper than a walk from face to face for every new vertex.
+    for (PolyVertexT* v : mesh.vertices)
+    {
+        v->number = 0;
+    }
     for (const auto* list : {&mesh.faces, &mesh.boundaries})
     {
         for (PolyFaceT* face : *list)
@@ -120,13 +129,11 @@ IrEncoder::IrEncoder(PolyMeshT& mesh, ConnectivityWriterT& writer, int faceTable
             face->flags &= kHoleFlag;
             for (int k = 0; k < face->valence; ++k)
             {
-                face->corner(k).link &= kLinkMask;
+                PolyCornerT& c = face->corner(k);
+                c.link &= kLinkMask;
+                --c.vertex->number;
             }
         }
-    }
-    for (PolyVertexT* v : mesh.vertices)
-    {
-        v->number = 0;
     }
     std::map<int, size_t, std::greater<int>> byValence;
     for (PolyFaceT* face : mesh.faces)
@@ -225,6 +232,12 @@ int IrEncoder::ioFaceValence(PolyFaceT*& face)
         return channel(writer_.writeHole(face->valence, context));
     }
     int valence = face->valence;
+    // The faces around this one are the next the traversal reaches (and the vertex valences,
+    // counted up front, no longer pull them in): ask for them now.
+    for (int k = 0; k < valence; ++k)
+    {
+        __builtin_prefetch(face->corner(k).neighbour);
+    }
     int symbol = valence;
     if (currentFaceContext_.exchange && (valence == 3 || valence == 4))
     {
@@ -238,11 +251,24 @@ int IrEncoder::ioFaceValence(PolyFaceT*& face)
 int IrEncoder::ioVertexValence(PolyFaceT* face, int corner)
 {
     int context = vertexContext(face, corner);
-    if (face->corner(corner).vertex->number != 0)
+    int number = face->corner(corner).vertex->number;
+    if (number > 0)
     {
         int result = channel(writer_.writeVertexSplit(context));
         return result != kOk ? result : -1;
     }
+    int count = -number; // the valence counted in the constructor
+    assert(count == walkedValence(face, corner));
+    if (count < 1 || count > kMaxVertexValence)
+    {
+        return kCoderVertexBad;
+    }
+    int result = channel(writer_.writeVertexValence(count, context));
+    return result != kOk ? result : count;
+}
+
+int IrEncoder::walkedValence(PolyFaceT* face, int corner)
+{
     // Walk around the vertex: next corner's edge, across to the neighbour, until back.
     PolyFaceT* g = face;
     int j = corner;
@@ -254,13 +280,21 @@ int IrEncoder::ioVertexValence(PolyFaceT* face, int corner)
         const PolyCornerT& c = g->corner(next);
         if (c.neighbour == nullptr || count > kMaxVertexValence)
         {
-            return kCoderVertexBad;
+            return 0;
         }
         j = static_cast<int>(c.link & kLinkMask);
         g = c.neighbour;
     } while (g != face || j != corner);
-    int result = channel(writer_.writeVertexValence(count, context));
-    return result != kOk ? result : count;
+    return count;
+}
+
+IrEncoder::~IrEncoder()
+{
+    // Vertices the traversal never reached go back to number 0 (they still hold their valence).
+    for (PolyVertexT* v : mesh_.vertices)
+    {
+        v->number = std::max(v->number, 0);
+    }
 }
 
 RingT* IrEncoder::ioSplitRing(PolyFaceT* face, int corner, int& position)

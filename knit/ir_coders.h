@@ -34,6 +34,8 @@ public:
     // checkFinitePositions with geometry).
     IrEncoder(PolyMeshT& mesh, ConnectivityWriterT& writer, int faceTables, int vertexTables,
               int geometryBits);
+    // Leaves the vertices the run never reached with number 0.
+    ~IrEncoder() override;
 
     // The hole faces in the order they were coded (the decoder's boundary list order).
     const std::vector<PolyFaceT*>& holeOrder() const { return holeOrder_; }
@@ -55,6 +57,9 @@ protected:
 private:
     int channel(int result);
     void quantise();
+    // The number of faces met walking around the vertex at (face, corner), 0 when the walk
+    // finds no way round (checks the counted valences in debug builds).
+    static int walkedValence(PolyFaceT* face, int corner);
 
     ConnectivityWriterT& writer_;
     std::vector<PolyFaceT*> holeOrder_;

@@ -51,6 +51,7 @@ target_compile_definitions(loom PRIVATE LOOM_DESKTOP=1)
 
 meshwork_add_tests(loom_gui_tests
     SOURCES bmp_capture_test.cpp view_camera_test.cpp view_frames_test.cpp viewer_keys_test.cpp
+            viewer_window_test.cpp
     LIBS loom_gui
 )
 

@@ -15,6 +15,7 @@
 #include <X11/keysym.h>
 
 #include <chrono>
+#include <cstdio>
 #include <map>
 #ifdef __GLIBC__
 #include <malloc.h>
@@ -607,20 +608,27 @@ bool ViewerWindowT::destroyWindow()
     }
     quit_ = true;
     sendClientMessage(kWakeClose, 0);
+    return joinOrDetach(thread_, stateMutex_, stateChanged_, ended_, kViewerJoinTimeout);
+}
+
+bool joinOrDetach(std::thread& thread, std::mutex& mutex, std::condition_variable& changed,
+                  const std::atomic<bool>& ended, std::chrono::milliseconds timeout)
+{
     bool endedInTime;
     {
-        std::unique_lock lock(stateMutex_);
-        endedInTime = stateChanged_.wait_for(lock, std::chrono::milliseconds(10000),
-                                             [this] { return ended_.load(); });
+        std::unique_lock lock(mutex);
+        endedInTime = changed.wait_for(lock, timeout, [&ended] { return ended.load(); });
     }
     if (!endedInTime)
     {
-        // Killing the thread could leave Xlib, GL or a mutex locked for good.
-        consoleLine("viewer thread did not end within 10 s; left to finish");
-        thread_.detach();
+        char seconds[32];
+        std::snprintf(seconds, sizeof seconds, "%g", double(timeout.count()) / 1000);
+        consoleLine(std::string("viewer thread did not end within ") + seconds +
+                    " s; left to finish");
+        thread.detach();
         return false;
     }
-    thread_.join();
+    thread.join();
     return true;
 }
 

@@ -9,6 +9,7 @@
 #include "loom/gl_area.h"
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <memory>
 #include <mutex>
@@ -35,6 +36,17 @@ void installViewerErrorHandler();
 
 // Number of X errors reported on viewer connections since the start.
 int viewerXErrorCount();
+
+// How long destroyWindow waits for a viewer thread to end.
+inline constexpr std::chrono::milliseconds kViewerJoinTimeout{10000};
+
+// Ends a viewer thread: waits up to `timeout` until `ended` is set (checked under `mutex` each
+// time `changed` is notified) and joins the thread. A thread that has not ended by then is
+// reported ("viewer thread did not end within 10 s; left to finish", with the timeout's seconds)
+// and detached instead of being killed, which could leave Xlib, GL or a mutex locked for good.
+// Returns whether the thread ended in time. `thread` must be joinable.
+bool joinOrDetach(std::thread& thread, std::mutex& mutex, std::condition_variable& changed,
+                  const std::atomic<bool>& ended, std::chrono::milliseconds timeout);
 
 // "XXXXXXXX.qz.gfxwindowclass" with the eight X's replaced by the hexadecimal digits of `id`,
 // lowest digit first.

@@ -24,6 +24,21 @@ DedgeT againstRotation(DedgeT d)
 // `start` when the walk comes back to it.
 DedgeT firstFacelessAgainstRotation(DedgeT start)
 {
+    // Most vertices are interior. Face cycles are triangles, so the step against the rotation is
+    // the inverse of rotate: when the rotate walk from `start` closes its cycle over dedges that
+    // all have faces, the walk against it visits the same dedges and comes back to `start` too.
+    // The rotate walk reads only the ring's own edge records, which the split has just touched,
+    // where the walk against it reads the cold edges opposite the vertex as well.
+    constexpr int kInteriorWalkCap = 64;
+    DedgeT y = start;
+    for (int steps = 0; steps < kInteriorWalkCap && y.hasFace(); ++steps)
+    {
+        y = y.rotate();
+        if (y == start)
+        {
+            return start;
+        }
+    }
     DedgeT x = start;
     while (x.hasFace())
     {

@@ -220,8 +220,35 @@ VertexT* ProgressiveMeshT::ringNeighbour(const VertexT* removed, int32_t ringPos
     return d ? d.dest() : nullptr;
 }
 
+void ProgressiveMeshT::prefetchStoredCollapses() const
+{
+    // Distances in collapses: vertex records first, their ring's first edge once they are in.
+    constexpr size_t kVertexDistance = 12;
+    constexpr size_t kRingDistance = 6;
+    const size_t i = vvs.size();
+    auto vertexOf = [this](size_t ordinal) -> const VertexT*
+    {
+        const int32_t index = colls[ordinal].vertex;
+        return index >= 0 && size_t(index) < mesh_.byIndex.size() ? mesh_.byIndex[size_t(index)]
+                                                                  : nullptr;
+    };
+    if (i + kVertexDistance < colls.size())
+    {
+        __builtin_prefetch(vertexOf(i + kVertexDistance));
+    }
+    if (i + kRingDistance < colls.size())
+    {
+        if (const VertexT* v = vertexOf(i + kRingDistance))
+        {
+            __builtin_prefetch(v->dedge.edge());
+        }
+    }
+}
+
 void ProgressiveMeshT::collapseStep(DedgeT dedge)
 {
+    // A replay makes the stored collapses in order; the vertices ahead are known.
+    prefetchStoredCollapses();
     // Edge quantities deferred to the collapse (a replay on demand) are brought up to date before
     // the detail reads them and the collapse changes their inputs.
     mesh_.refreshEdgeWeightsAround(dedge.org());

@@ -194,6 +194,9 @@ public:
     PmReadReportT readCoefficientsText(std::string_view text);
 
 private:
+    // During a replay (colls longer than vvs), starts loading the records that the stored
+    // collapses a few steps ahead will read first. Only a hint to the memory system.
+    void prefetchStoredCollapses() const;
     // Sets v aside for the current pass.
     void setAside(const VertexT* v);
 

@@ -110,6 +110,28 @@ bool detailsFinite(const ProgressiveMeshT& pm)
     return true;
 }
 
+// Starts loading what the split of `record` will walk first: the records of its four vertices
+// and, once those are likely in cache, the edge each vertex's ring starts from. The splits run
+// through the mesh in no order memory likes, and each otherwise waits for these loads in turn.
+void prefetchVertices(const VertexDetailT& record)
+{
+    for (const VertexT* v : {record.partner, record.leftApex, record.rightApex, record.removed})
+    {
+        __builtin_prefetch(v);
+    }
+}
+
+void prefetchRingStarts(const VertexDetailT& record)
+{
+    for (const VertexT* v : {record.partner, record.leftApex, record.rightApex})
+    {
+        if (v != nullptr)
+        {
+            __builtin_prefetch(v->dedge.edge());
+        }
+    }
+}
+
 } // namespace
 
 DedgeT splitLast(ProgressiveMeshT& pm)
@@ -117,6 +139,18 @@ DedgeT splitLast(ProgressiveMeshT& pm)
     if (pm.vvs.empty())
     {
         return {};
+    }
+    // Splits run from the back of vvs, so the records ahead are the ones before this one.
+    constexpr size_t kVertexDistance = 12;
+    constexpr size_t kRingDistance = 6;
+    const size_t last = pm.vvs.size() - 1;
+    if (last >= kVertexDistance)
+    {
+        prefetchVertices(pm.vvs[last - kVertexDistance]);
+    }
+    if (last >= kRingDistance)
+    {
+        prefetchRingStarts(pm.vvs[last - kRingDistance]);
     }
     VertexDetailT& record = pm.vvs.back();
     DedgeT first;

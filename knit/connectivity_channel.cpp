@@ -635,11 +635,6 @@ ConnectivityReaderT::ConnectivityReaderT(ArithmeticDecoderT& decoder, int faceTa
     }
 }
 
-int ConnectivityReaderT::bad() const
-{
-    return decoder_.failed() ? kChannelBadFile : kOk;
-}
-
 int ConnectivityReaderT::readGroup(GroupT& group)
 {
     group.global = decoder_.decodeUniform(2) != 0;
@@ -705,85 +700,36 @@ int ConnectivityReaderT::readGeometryTable()
     return result != kOk ? result : bad();
 }
 
-int ConnectivityReaderT::decodeSymbol(GroupT& group, int context, int& symbol)
+bool ConnectivityReaderT::globalTable(const GroupT& group, size_t& table) const
 {
-    if (context < 0 || context >= group.tables)
-    {
-        return kChannelBadFile;
-    }
     // An empty table hands its symbols to the global one (for a sparse table also once it has
     // counted down to nothing, which a valid stream never reaches before its last symbol).
-    if (group.dense)
+    size_t global = static_cast<size_t>(group.tables);
+    if (!group.global ||
+        (group.dense ? group.denseTables[global].empty() : group.sparseTables[global].empty()))
     {
-        DenseTableT* table = &group.denseTables[static_cast<size_t>(context)];
-        if (table->empty())
-        {
-            table = &group.denseTables[static_cast<size_t>(group.tables)];
-            if (!group.global || table->empty())
-            {
-                knitErr("Empty table not expected\n");
-                return kChannelNoTable;
-            }
-        }
-        symbol = table->decode(decoder_);
+        knitErr("Empty table not expected\n");
+        return false;
     }
-    else
-    {
-        SparseTableT* table = &group.sparseTables[static_cast<size_t>(context)];
-        if (table->empty())
-        {
-            table = &group.sparseTables[static_cast<size_t>(group.tables)];
-            if (!group.global || table->empty())
-            {
-                knitErr("Empty table not expected\n");
-                return kChannelNoTable;
-            }
-        }
-        symbol = table->decode(decoder_);
-        if (symbol < 0)
-        {
-            return kChannelBadFile;
-        }
-    }
-    return bad();
+    table = global;
+    return true;
 }
 
-int ConnectivityReaderT::readVertexValence(int context, int& valence)
+int ConnectivityReaderT::finishVertexValence(int symbol, int& valence)
 {
-    int symbol = 0;
-    int result = decodeSymbol(vertex_, context, symbol);
-    if (result != kOk)
-    {
-        return result;
-    }
     if (symbol == 0)
     {
         valence = -1;
     }
-    else if (symbol == 1)
-    {
-        valence = static_cast<int>(decodeEscape(decoder_) + kFirstEscapedValence);
-    }
     else
     {
-        valence = symbol;
+        valence = static_cast<int>(decodeEscape(decoder_) + kFirstEscapedValence);
     }
     return bad();
 }
 
-int ConnectivityReaderT::readFaceValence(int context, int& valence)
+int ConnectivityReaderT::finishFaceValence(int symbol, int& valence)
 {
-    if (faceSymbolsLeft_ <= 0)
-    {
-        return kChannelEndOfFaces;
-    }
-    --faceSymbolsLeft_;
-    int symbol = 0;
-    int result = decodeSymbol(face_, context, symbol);
-    if (result != kOk)
-    {
-        return result;
-    }
     if (symbol == 0)
     {
         valence = 1;
@@ -792,13 +738,9 @@ int ConnectivityReaderT::readFaceValence(int context, int& valence)
     {
         valence = static_cast<int>(decodeEscape(decoder_) + kFirstEscapedValence);
     }
-    else if (symbol == 2)
-    {
-        valence = -static_cast<int>(decodeEscape(decoder_));
-    }
     else
     {
-        valence = symbol;
+        valence = -static_cast<int>(decodeEscape(decoder_));
     }
     return bad();
 }

@@ -10,7 +10,9 @@
 
 #include "knit/arithmetic_coder.h"
 #include "knit/context_tables.h"
+#include "knit/knit_codes.h"
 
+#include <cstddef>
 #include <cstdint>
 #include <vector>
 
@@ -141,10 +143,43 @@ public:
 
     // A vertex valence in vertex table `context`: valence -1 for a split, else the valence
     // (escapes give 15 and more, up to 65550: the caller checks its own limits).
-    int readVertexValence(int context, int& valence);
+    int readVertexValence(int context, int& valence)
+    {
+        int symbol = 0;
+        int result = decodeSymbol(vertex_, context, symbol);
+        if (result != kOk)
+        {
+            return result;
+        }
+        if (symbol >= 2)
+        {
+            valence = symbol;
+            return kOk;
+        }
+        return finishVertexValence(symbol, valence);
+    }
     // A face valence in face table `context`: the valence (symbol 0 gives 1, which is invalid),
     // or -n for a hole of valence n. Returns kChannelEndOfFaces when no face symbol is left.
-    int readFaceValence(int context, int& valence);
+    int readFaceValence(int context, int& valence)
+    {
+        if (faceSymbolsLeft_ <= 0)
+        {
+            return kChannelEndOfFaces;
+        }
+        --faceSymbolsLeft_;
+        int symbol = 0;
+        int result = decodeSymbol(face_, context, symbol);
+        if (result != kOk)
+        {
+            return result;
+        }
+        if (symbol >= 3)
+        {
+            valence = symbol;
+            return kOk;
+        }
+        return finishFaceValence(symbol, valence);
+    }
     // A ranged value in range b: kChannelBadFile when b <= 0 or the value read is >= b.
     int readRanged(int64_t b, int& value);
     // Split ring: ring index in `rings`, then offset in `offsets`.
@@ -171,8 +206,44 @@ private:
     };
 
     int readGroup(GroupT& group);
-    int decodeSymbol(GroupT& group, int context, int& symbol);
-    int bad() const;
+    // The symbol of the next event in table `context` of the group (inline: every face and
+    // vertex goes through it).
+    int decodeSymbol(GroupT& group, int context, int& symbol)
+    {
+        if (context < 0 || context >= group.tables)
+        {
+            return kChannelBadFile;
+        }
+        size_t table = static_cast<size_t>(context);
+        if (group.dense)
+        {
+            if (group.denseTables[table].empty() && !globalTable(group, table))
+            {
+                return kChannelNoTable;
+            }
+            symbol = group.denseTables[table].decode(decoder_);
+        }
+        else
+        {
+            if (group.sparseTables[table].empty() && !globalTable(group, table))
+            {
+                return kChannelNoTable;
+            }
+            symbol = group.sparseTables[table].decode(decoder_);
+            if (symbol < 0)
+            {
+                return kChannelBadFile;
+            }
+        }
+        return bad();
+    }
+    // For an empty table: sets `table` to the group's global one, or prints "Empty table not
+    // expected\n" and returns false when there is none (or it is empty as well).
+    bool globalTable(const GroupT& group, size_t& table) const;
+    // The symbols other than plain valences: escapes, holes, splits.
+    int finishVertexValence(int symbol, int& valence);
+    int finishFaceValence(int symbol, int& valence);
+    int bad() const { return decoder_.failed() ? kChannelBadFile : kOk; }
 
     ArithmeticDecoderT& decoder_;
     GroupT vertex_;

@@ -41,6 +41,8 @@ void* RecordPoolT::takeSlow()
     {
         void* record = free_;
         std::memcpy(&free_, record, sizeof free_);
+        // The next record's link is read on the next take: fetch it while this one is used.
+        __builtin_prefetch(free_, 1);
         return record;
     }
     void* block = std::aligned_alloc(4096, kBlockBytes);

@@ -561,6 +561,38 @@ TEST(ValenceCoderLimits, refusesValencesTheLayoutCannotCarry)
               "vertex 1 of valence above 32767 too large for the stream\n");
 }
 
+TEST(ValenceCoderLimits, refusesMoreFaceSymbolsThanTheDenseCountCarries)
+{
+    // The face and hole count is checked before anything else, so a face list that repeats one
+    // triangle stands in for a mesh of 16.7M faces. When the count passes, the next check
+    // refuses the triangle's first vertex (it appears in every entry).
+    PolyFaceT* face = allocFace(3);
+    ASSERT_NE(face, nullptr);
+    PolyMeshT mesh(true, false);
+    for (int k = 0; k < 3; ++k)
+    {
+        mesh.vertices.push_back(allocVertex());
+        face->corner(k).vertex = mesh.vertices.back();
+    }
+    const std::string countPasses = "vertex 1 of valence above 32767 too large for the stream\n";
+    auto refusal = [&mesh](int faceTables)
+    {
+        KnitLogCaptureT capture;
+        EXPECT_FALSE(checkLayoutLimits(mesh, faceTables));
+        return capture.err;
+    };
+    mesh.faces.assign(static_cast<size_t>(kMaxDenseFaceSymbols), face);
+    EXPECT_EQ(refusal(8), countPasses);
+    mesh.boundaries.push_back(face); // holes count as face symbols too
+    EXPECT_EQ(refusal(8),
+              "too many faces for the stream: 16777216 faces and holes, at most 16777215\n");
+    EXPECT_EQ(refusal(2), countPasses); // sparse face tables carry 31-bit totals
+    EXPECT_EQ(refusal(1), countPasses);
+    mesh.faces.clear();
+    mesh.boundaries.clear();
+    releaseFace(face);
+}
+
 TEST(ValenceCoderLimits, codesTheLargestValencesThatFit)
 {
     // Two-byte escapes for the base face and the apex; a hole of 65535 edges fits exactly.

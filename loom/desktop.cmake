@@ -72,6 +72,8 @@ endif()
 
 # Frame rates of both viewers (re-runs itself under xvfb-run without a display).
 meshwork_add_bench(viewer_fps_bench SOURCES bench/viewer_fps_bench.cpp LIBS loom_gui meshgen)
+# The renderer's own cost for the surface viewer's drawing, in a minimal GL program.
+meshwork_add_bench(gl_floor_bench SOURCES bench/gl_floor_bench.cpp LIBS loom_gui meshgen)
 if(TARGET viewer_fps_bench AND MESHWORK_TESTS)
-    set_tests_properties(viewer_fps_bench_quick PROPERTIES RUN_SERIAL TRUE)
+    set_tests_properties(viewer_fps_bench_quick gl_floor_bench_quick PROPERTIES RUN_SERIAL TRUE)
 endif()

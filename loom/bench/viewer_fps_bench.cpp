@@ -5,76 +5,33 @@
 // Without a display it runs itself again under xvfb-run (or says it skipped).
 //   viewer_fps_bench [--quick] [--seconds S] [--surface | --mesh]
 
+#include "loom/bench/viewer_bench.h"
 #include "loom/bm_area.h"
 #include "loom/console.h"
 #include "loom/frame_mesh.h"
 #include "loom/md3.h"
 #include "loom/md_area.h"
-#include "loom/obj_frames.h"
 #include "loom/subdivision.h"
 #include "loom/viewer_window.h"
 #include "meshgen/meshgen.h"
 
 #include <chrono>
-#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
-#include <sys/resource.h>
 #include <thread>
-#include <unistd.h>
 
 namespace
 {
 
 using namespace loom;
 
-// An animated surface of `frames` frames: the generated mesh breathing along its normals.
-std::shared_ptr<Md3SurfaceT> animatedSurface(const meshgen::GeneratedMeshT& mesh, int frames)
-{
-    auto s = std::make_shared<Md3SurfaceT>();
-    s->name = "bench";
-    s->numFrames = frames;
-    s->numVerts = int(mesh.positions.size());
-    for (const auto& f : mesh.faces)
-    {
-        for (size_t k = 1; k + 1 < f.size(); ++k)
-        {
-            s->triangles.insert(s->triangles.end(), {f[0], f[k + 1], f[k]});
-        }
-    }
-    s->numTriangles = int(s->triangles.size() / 3);
-    s->decoded.assign(size_t(frames) * s->numVerts * 6, 0.0f);
-    for (int f = 0; f < frames; ++f)
-    {
-        float* frame = &s->decoded[size_t(f) * s->numVerts * 6];
-        for (int v = 0; v < s->numVerts; ++v)
-        {
-            const auto& p = mesh.positions[size_t(v)];
-            float k = 1.0f + 0.1f * std::sin(float(f) * 0.6f + p[2] * 3.0f);
-            frame[6 * v] = p[0] * k;
-            frame[6 * v + 1] = p[1] * k;
-            frame[6 * v + 2] = p[2];
-        }
-        computeFrameNormals(frame, s->numVerts, s->triangles);
-    }
-    return s;
-}
-
 struct RateT
 {
     double paints = 0; // paints per second
     double cpuMs = 0;  // processor time of the whole process per paint (all threads)
 };
-
-double processSeconds()
-{
-    rusage use{};
-    getrusage(RUSAGE_SELF, &use);
-    return double(use.ru_utime.tv_sec + use.ru_stime.tv_sec) +
-           1e-6 * double(use.ru_utime.tv_usec + use.ru_stime.tv_usec);
-}
 
 // Animates the area's window for `seconds` and measures the rates.
 template <class AreaT>
@@ -98,22 +55,6 @@ RateT measure(AreaT& area, ViewerWindowT& window, int animateKey, double seconds
         area.onKeyUp(animateKey);
     }
     return r;
-}
-
-int rerunUnderXvfb(int argc, char** argv)
-{
-    if (std::getenv("LOOM_BENCH_UNDER_XVFB") || std::system("command -v xvfb-run >/dev/null") != 0)
-    {
-        std::printf("viewer_fps: no display and no xvfb-run; skipped\n");
-        return 0;
-    }
-    std::string command = "LOOM_BENCH_UNDER_XVFB=1 xvfb-run -a -s '-screen 0 1280x1024x24'";
-    for (int i = 0; i < argc; ++i)
-    {
-        command += " '" + std::string(argv[i]) + "'";
-    }
-    int status = std::system(command.c_str());
-    return WIFEXITED(status) ? WEXITSTATUS(status) : 1;
 }
 
 } // namespace
@@ -145,7 +86,7 @@ int main(int argc, char** argv)
     }
     if (!std::getenv("DISPLAY"))
     {
-        return rerunUnderXvfb(argc, argv);
+        return rerunUnderXvfb("viewer_fps", argc, argv);
     }
     initViewerThreads();
     keepFreedMemoryForPaints();

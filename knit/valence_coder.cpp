@@ -78,16 +78,6 @@ void NumberSetT::grow(size_t w0)
     level2_.resize((level1_.size() + 63) >> 6, 0);
 }
 
-void NumberSetT::clearSummary(size_t w0)
-{
-    size_t w1 = w0 >> 6;
-    level1_[w1] &= ~(uint64_t{1} << (w0 & 63));
-    if (level1_[w1] == 0)
-    {
-        level2_[w1 >> 6] &= ~(uint64_t{1} << (w1 & 63));
-    }
-}
-
 int NumberSetT::first() const
 {
     if (count_ == 0)
@@ -343,16 +333,9 @@ void ValenceCoderT::track(RingT* ring, int freeSlots, bool add)
     }
 }
 
-void ValenceCoderT::filledOne(RingT* ring)
+void ValenceCoderT::moveRing(RingT* ring, int freeSlots)
 {
-    ++ring->filled;
-    if (!ring->listed)
-    {
-        return;
-    }
-    // Moves the ring from the set of its old free count to that of the new one. A large ring
-    // keeps its entry by size until it is full.
-    int freeSlots = ring->size - ring->filled;
+    // A large ring keeps its entry by size until it is full.
     int n = ring->number;
     removeFree(freeSlots + 1, n);
     if (freeSlots > 0)

@@ -114,12 +114,13 @@ public:
         size_t w0 = static_cast<size_t>(n) >> 6;
         assert(w0 < level0_.size() && (level0_[w0] >> (n & 63) & 1) != 0);
         --count_;
+        // Without branches: whether a word empties depends on the data and is hard to predict.
         uint64_t word = level0_[w0] & ~(uint64_t{1} << (n & 63));
         level0_[w0] = word;
-        if (word == 0)
-        {
-            clearSummary(w0);
-        }
+        size_t w1 = w0 >> 6;
+        uint64_t summary = level1_[w1] & ~(static_cast<uint64_t>(word == 0) << (w0 & 63));
+        level1_[w1] = summary;
+        level2_[w1 >> 6] &= ~(static_cast<uint64_t>(summary == 0) << (w1 & 63));
     }
     bool empty() const { return count_ == 0; }
     // The smallest member, -1 when empty.
@@ -127,7 +128,6 @@ public:
 
 private:
     void grow(size_t w0);
-    void clearSummary(size_t w0);
 
     std::vector<uint64_t> level0_;
     std::vector<uint64_t> level1_;
@@ -276,7 +276,28 @@ private:
     void appendRing(RingT* ring);
     void unlinkRing(RingT* ring);
     void track(RingT* ring, int freeSlots, bool add);
-    void filledOne(RingT* ring);
+    // Counts one more filled slot of a ring and moves a listed ring from the set of its old
+    // free count to that of the new one (inline for the common move between two small counts).
+    void filledOne(RingT* ring)
+    {
+        ++ring->filled;
+        if (!ring->listed)
+        {
+            return;
+        }
+        int freeSlots = ring->size - ring->filled;
+        if (freeSlots < 1 || freeSlots >= kSmallFree)
+        {
+            moveRing(ring, freeSlots);
+            return;
+        }
+        NumberSetT& from = byFree_[freeSlots + 1];
+        from.erase(ring->number);
+        freeBuckets_ &= ~(static_cast<uint32_t>(from.empty()) << (freeSlots + 1));
+        byFree_[freeSlots].insert(ring->number);
+        freeBuckets_ |= 1u << freeSlots;
+    }
+    void moveRing(RingT* ring, int freeSlots);
     void addFree(int freeSlots, int number);
     void removeFree(int freeSlots, int number);
 

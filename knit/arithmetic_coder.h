@@ -40,33 +40,24 @@ public:
             failed_ = true;
             return;
         }
-        high_ = low_ + upper - 1;
-        low_ = low_ + lower;
-        for (;;)
+        uint32_t high = low_ + upper - 1;
+        uint32_t low = low_ + lower;
+        // The bit-by-bit renormalisation in its two runs (see the decoder): the leading bits
+        // that low and high share go out, the first followed by the pending bits; each
+        // straddling step adds a pending bit.
+        int shared = __builtin_clz(((low ^ high) << 16) | 0x8000u);
+        if (shared > 0)
         {
-            if (high_ < 0x8000)
-            {
-                emit(0);
-            }
-            else if (low_ >= 0x8000)
-            {
-                emit(1);
-                low_ -= 0x8000;
-                high_ -= 0x8000;
-            }
-            else if (low_ >= 0x4000 && high_ < 0xC000)
-            {
-                ++pending_;
-                low_ -= 0x4000;
-                high_ -= 0x4000;
-            }
-            else
-            {
-                break;
-            }
-            low_ = 2 * low_;
-            high_ = 2 * high_ + 1;
+            uint32_t bits = low >> (16 - shared);
+            emit(static_cast<int>(bits >> (shared - 1)));
+            sink_.putBits(bits, shared - 1);
         }
+        low = (low << shared) & 0xFFFF;
+        high = ((high << shared) & 0xFFFF) | ((1u << shared) - 1);
+        int straddle = __builtin_clz((((~low | high) & 0x7FFF) << 17) | 0x10000u);
+        pending_ += static_cast<uint64_t>(straddle);
+        low_ = (low << straddle) & 0x7FFF;
+        high_ = 0x8000 | ((high << straddle) & 0x7FFF) | ((1u << straddle) - 1);
     }
     // Codes symbol s of uniform(n): interval [s, s + 1) of n.
     void encodeUniform(uint32_t s, uint32_t n) { encode(s, 1, n); }
@@ -79,12 +70,14 @@ public:
     uint64_t bitsOutput() const { return sink_.bitCount(); }
 
 private:
+    // Outputs a bit followed by the pending bits, its complement.
     void emit(int bit)
     {
         sink_.putBit(bit);
-        for (; pending_ > 0; --pending_)
+        if (pending_ > 0)
         {
-            sink_.putBit(!bit);
+            sink_.putRepeated(!bit, pending_);
+            pending_ = 0;
         }
     }
 

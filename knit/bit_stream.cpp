@@ -3,8 +3,6 @@
 
 #include "knit/bit_stream.h"
 
-#include <array>
-
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
@@ -234,30 +232,6 @@ void BitSinkT::flush()
         filled_ = 0;
     }
 }
-
-namespace
-{
-
-// Each byte with its bit order reversed: the source keeps its buffer in stream order from the
-// most significant end, and a byte's first bit is its least significant.
-constexpr std::array<uint8_t, 256> reversedBytes()
-{
-    std::array<uint8_t, 256> table{};
-    for (int b = 0; b < 256; ++b)
-    {
-        int r = 0;
-        for (int i = 0; i < 8; ++i)
-        {
-            r |= ((b >> i) & 1) << (7 - i);
-        }
-        table[static_cast<size_t>(b)] = static_cast<uint8_t>(r);
-    }
-    return table;
-}
-
-constexpr std::array<uint8_t, 256> kReversedBytes = reversedBytes();
-
-} // namespace
 
 void BitSourceT::refill()
 {

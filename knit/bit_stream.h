@@ -4,6 +4,7 @@
 // bit source that the arithmetic coder writes to and reads from. Bits fill bytes least
 // significant bit first. Nothing here prints: callers report failures with their own messages.
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -170,6 +171,24 @@ private:
     int fd_ = -1;
 };
 
+// Each byte with its bit order reversed (a byte's first bit in the stream is its least
+// significant one; the coder's runs of bits come most significant first).
+constexpr std::array<uint8_t, 256> reversedBytes()
+{
+    std::array<uint8_t, 256> table{};
+    for (int b = 0; b < 256; ++b)
+    {
+        int r = 0;
+        for (int i = 0; i < 8; ++i)
+        {
+            r |= ((b >> i) & 1) << (7 - i);
+        }
+        table[static_cast<size_t>(b)] = static_cast<uint8_t>(r);
+    }
+    return table;
+}
+inline constexpr std::array<uint8_t, 256> kReversedBytes = reversedBytes();
+
 // Packs bits into bytes, least significant bit first; a byte goes out when its eighth bit is in.
 class BitSinkT
 {
@@ -179,15 +198,31 @@ public:
     {
     }
 
-    void putBit(int bit)
+    void putBit(int bit) { putBits(static_cast<uint32_t>(bit & 1), 1); }
+    // Appends the low n bits of `bits` (0 <= n <= 16) in stream order, the first being the most
+    // significant of them.
+    void putBits(uint32_t bits, int n)
     {
-        current_ |= static_cast<uint32_t>(bit & 1) << filled_;
-        ++bits_;
-        if (++filled_ == 8)
+        uint32_t reversed = (static_cast<uint32_t>(kReversedBytes[bits & 0xFF]) << 8) |
+                            kReversedBytes[(bits >> 8) & 0xFF];
+        current_ |= static_cast<uint64_t>(reversed >> (16 - n)) << filled_;
+        filled_ += n;
+        bits_ += static_cast<uint64_t>(n);
+        while (filled_ >= 8)
         {
             out_.put(static_cast<uint8_t>(current_));
-            current_ = 0;
-            filled_ = 0;
+            current_ >>= 8;
+            filled_ -= 8;
+        }
+    }
+    // Appends `count` copies of one bit.
+    void putRepeated(int bit, uint64_t count)
+    {
+        for (; count > 0;)
+        {
+            int n = count < 16 ? static_cast<int>(count) : 16;
+            putBits(bit != 0 ? (1u << n) - 1 : 0, n);
+            count -= static_cast<uint64_t>(n);
         }
     }
     // Writes the last partial byte with its remaining high bits zero (nothing if none).
@@ -198,7 +233,7 @@ public:
 
 private:
     OutputStreamT& out_;
-    uint32_t current_ = 0;
+    uint64_t current_ = 0; // the filled_ (< 8 between calls) bits not yet written, first lowest
     int filled_ = 0;
     uint64_t bits_ = 0;
 };

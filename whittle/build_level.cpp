@@ -36,6 +36,76 @@ double lineDistanceSquared(const Vec3T& p, const Vec3T& a, const Vec3T& b)
     return dot(off, off);
 }
 
+// What the collapse cost of a dedge leaving o reads of one dedge g of o's ring (rotate walk from
+// o's dedge): w = dest(g), the face's third corner, and the face's normal and area.
+struct RingEntryT
+{
+    DedgeT g;
+    const VertexT* w = nullptr;
+    // dest(next(g)) when g has a face. In the rotate walk g_i = next(sym(g_(i-1))), so the face of
+    // g_i is (o, w_i, w_(i-1)): after the first dedge it is the previous dedge's dest and needs no
+    // other edge record.
+    const VertexT* third = nullptr;
+    Vec3T wPos;
+    Vec3T normal;
+    float area = 0.0f;
+    bool hasFace = false;
+    // g or sym(g) has no face: the edge (o, w) is a boundary edge.
+    bool boundary = false;
+    bool faceRecord = false;
+};
+
+// Reads o's ring once for the costs of all dedges leaving o.
+void gatherRing(const VertexT* o, size_t limit, std::vector<RingEntryT>& ring)
+{
+    ring.clear();
+    const VertexT* previous = nullptr;
+    forEachLeaving(
+        o->dedge,
+        [&](DedgeT g)
+        {
+            RingEntryT entry;
+            entry.g = g;
+            entry.w = g.dest();
+            entry.wPos = entry.w->pos;
+            entry.hasFace = g.hasFace();
+            entry.boundary = !entry.hasFace || !g.sym().hasFace();
+            if (entry.hasFace)
+            {
+                entry.third = previous != nullptr ? previous : g.next().dest();
+                if (const FaceT* f = g.faceOf())
+                {
+                    entry.faceRecord = true;
+                    entry.normal = f->normal;
+                    entry.area = f->area;
+                }
+            }
+            previous = entry.w;
+            ring.push_back(entry);
+        },
+        limit);
+}
+
+// Collapse cost of o -> t from o's gathered ring (see collapseCost).
+double ringCost(const VertexT* o, const std::vector<RingEntryT>& ring, const VertexT* t)
+{
+    const Vec3dT move = Vec3dT(t->pos) - Vec3dT(o->pos);
+    double cost = 0.0;
+    for (const RingEntryT& entry : ring)
+    {
+        if (entry.boundary)
+        {
+            cost += distance(o->pos, entry.wPos) * lineDistanceSquared(t->pos, o->pos, entry.wPos);
+        }
+        if (entry.hasFace && t != entry.w && t != entry.third && entry.faceRecord)
+        {
+            const double along = dot(move, Vec3dT(entry.normal));
+            cost += double(entry.area) * along * along;
+        }
+    }
+    return cost;
+}
+
 // The sort key of a cost: the float's bits mapped so that unsigned order is numeric order, with
 // -0 equal to +0 and every NaN after +infinity (the stable sort needs a strict order).
 uint32_t costKey(double cost)
@@ -83,60 +153,67 @@ template <class VectorT> void radixSortByKey(VectorT& items, VectorT& scratch)
     }
 }
 
-// Reused buffers of the simplification pass. The listed candidates are kept with the dedge and
-// the index of its origin at listing time, so that the take loop can pass over set-aside ones
-// without reaching into the mesh.
+// Reused buffers of the simplification pass. The listed candidates are kept as their dedges and
+// the indices of their origins at listing time, so that the take loop can pass over set-aside
+// ones without reaching into the mesh.
 struct PassBuffersT
 {
     HugeVectorT<double> lengths;
-    HugeVectorT<CandidateT*> listed;
     HugeVectorT<DedgeT> dedges;
     HugeVectorT<int32_t> origins;
     HugeVectorT<uint64_t> order;
     HugeVectorT<uint64_t> scratch;
-    // Per vertex index: the pass in which a collapse set the vertex aside (the vertices the
-    // collapse step sets aside: the removed vertex, its neighbours and the vertices across the
-    // far edges of its faces).
-    std::vector<uint32_t> setAside;
-    uint32_t pass = 0;
+    // Per dedge (2 x edge serial + side): (stamp << 32 | float bits of its cost) when the pass
+    // with that stamp has costed it; per vertex index: the stamp of the pass that walked it.
+    HugeVectorT<uint64_t> costs;
+    HugeVectorT<uint32_t> gathered;
+    uint32_t stamp = 0;
+    std::vector<RingEntryT> ring;
+    // One bit per vertex index, cleared at each pass: set when a collapse of the pass set the
+    // vertex aside (the vertices collapseStep sets aside: the removed vertex, its neighbours and
+    // the vertices across the far edges of its faces).
+    std::vector<uint64_t> setAside;
 };
+
+// Edge serials whose dedges' costs can wait in the pass buffers.
+constexpr uint64_t kMaxSerials = uint64_t(1) << 31;
+
+void markSetAside(PassBuffersT& buffers, const VertexT* v)
+{
+    if (v->index >= 0 && size_t(v->index) / 64 < buffers.setAside.size())
+    {
+        buffers.setAside[size_t(v->index) / 64] |= uint64_t(1) << (size_t(v->index) % 64);
+    }
+}
 
 // Marks what collapseStep(d) will set aside, before the collapse is made.
 void noteSetAside(PassBuffersT& buffers, DedgeT d, size_t limit)
 {
-    auto mark = [&buffers](const VertexT* v)
-    {
-        if (v->index >= 0 && size_t(v->index) < buffers.setAside.size())
-        {
-            buffers.setAside[size_t(v->index)] = buffers.pass;
-        }
-    };
-    mark(d.org());
+    markSetAside(buffers, d.org());
     forEachLeaving(
         d.org()->dedge,
         [&](DedgeT g)
         {
-            mark(g.dest());
+            markSetAside(buffers, g.dest());
             if (DedgeT e = g.next())
             {
                 if (DedgeT across = e.rotate())
                 {
-                    mark(across.dest());
+                    markSetAside(buffers, across.dest());
                 }
             }
         },
         limit);
 }
 
-// True when the origin the candidate had when it was listed has been set aside in this pass. That
-// is exactly when the pass must skip it: a dedge the pass removed or whose origin was collapsed
-// away started at a vertex of the collapse's neighbourhood, and a dedge still leaving its listed
-// origin is skipped when that origin is set aside.
-bool listedOriginSetAside(const PassBuffersT& buffers, size_t position)
+// True when the origin a candidate had when it was listed (`origin`, as stored in the take list)
+// has been set aside in this pass. That is exactly when the pass must skip it: a dedge the pass
+// removed or whose origin was collapsed away started at a vertex of the collapse's neighbourhood,
+// and a dedge still leaving its listed origin is skipped when that origin is set aside.
+bool originSetAside(const PassBuffersT& buffers, uint32_t origin)
 {
-    const int32_t origin = buffers.origins[position];
-    return origin >= 0 && size_t(origin) < buffers.setAside.size() &&
-           buffers.setAside[size_t(origin)] == buffers.pass;
+    return size_t(origin) / 64 < buffers.setAside.size() &&
+           (buffers.setAside[size_t(origin) / 64] >> (origin % 64) & 1) != 0;
 }
 
 void prefetchEdge(DedgeT d)
@@ -174,23 +251,74 @@ LevelReportT simplificationPass(ProgressiveMeshT& pm)
         pm.levelWeight = pm.levelWeight * pm.levelScale;
     }
 
-    auto& listed = buffers.listed;
+    auto& dedges = buffers.dedges;
     auto& order = buffers.order;
-    listed.clear();
-    buffers.dedges.clear();
+    dedges.clear();
     buffers.origins.clear();
     order.clear();
+    if (++buffers.stamp == 0)
+    {
+        std::fill(buffers.gathered.begin(), buffers.gathered.end(), 0);
+        std::fill(buffers.costs.begin(), buffers.costs.end(), 0);
+        buffers.stamp = 1;
+    }
+    if (buffers.gathered.size() < mesh.byIndex.size())
+    {
+        buffers.gathered.resize(mesh.byIndex.size(), 0);
+    }
+
+    // The costs of all dedges leaving a vertex come from one walk around it, made when the sweep
+    // meets the vertex's first edge: each ring is read once per pass instead of once per dedge
+    // leaving the vertex, while its records are still cached from the sweep. The costs wait in
+    // `costs` under the dedge's edge serial until their edge is listed; a dedge the walk did not
+    // reach (a ring that does not cover all edges of its vertex) is costed on its own, which gives
+    // the same value.
+    auto gatherCosts = [&](const VertexT* v)
+    {
+        if (v->index < 0 || size_t(v->index) >= buffers.gathered.size() ||
+            buffers.gathered[size_t(v->index)] == buffers.stamp)
+        {
+            return;
+        }
+        buffers.gathered[size_t(v->index)] = buffers.stamp;
+        gatherRing(v, limit, buffers.ring);
+        for (const RingEntryT& entry : buffers.ring)
+        {
+            const uint64_t serial = entry.g.edge()->serial;
+            if (serial >= kMaxSerials || entry.g.org() != v)
+            {
+                continue;
+            }
+            const size_t slot = 2 * size_t(serial) + size_t(entry.g.side());
+            if (slot >= buffers.costs.size())
+            {
+                buffers.costs.resize(std::max(slot + 2, 2 * buffers.costs.size()), 0);
+            }
+            const float cost = float(ringCost(v, buffers.ring, entry.w));
+            buffers.costs[slot] = uint64_t(buffers.stamp) << 32 | std::bit_cast<uint32_t>(cost);
+        }
+    };
     auto list = [&](EdgeT* e)
     {
+        gatherCosts(e->vert[0]);
+        gatherCosts(e->vert[1]);
         for (int side = 0; side < 2; ++side)
         {
             const DedgeT d = e->dedge(side);
             CandidateT* c = pm.candidateOf(d);
-            c->cost = double(float(collapseCost(d, limit)));
+            const size_t slot = 2 * size_t(e->serial) + size_t(side);
+            if (e->serial < kMaxSerials && slot < buffers.costs.size() &&
+                buffers.costs[slot] >> 32 == buffers.stamp)
+            {
+                c->cost = double(std::bit_cast<float>(uint32_t(buffers.costs[slot])));
+            }
+            else
+            {
+                c->cost = double(float(collapseCost(d, limit)));
+            }
             c->state = kCandidateLive;
-            order.push_back(uint64_t(costKey(c->cost)) << 32 | uint64_t(listed.size()));
-            listed.push_back(c);
-            buffers.dedges.push_back(d);
+            order.push_back(uint64_t(costKey(c->cost)) << 32 | uint64_t(dedges.size()));
+            dedges.push_back(d);
             buffers.origins.push_back(d.org()->index);
         }
     };
@@ -239,31 +367,32 @@ LevelReportT simplificationPass(ProgressiveMeshT& pm)
         }
     }
     report.longerEdge = !mesh.edges().empty() && longest >= threshold;
-    report.candidates = listed.size();
+    report.candidates = dedges.size();
 
     radixSortByKey(order, buffers.scratch);
 
     const size_t take =
-        std::min(order.size(), size_t(std::floor(double(pm.takeFraction) * double(listed.size()))));
-    ++buffers.pass;
-    if (buffers.pass == 0)
+        std::min(order.size(), size_t(std::floor(double(pm.takeFraction) * double(dedges.size()))));
+    buffers.setAside.assign((mesh.byIndex.size() + 63) / 64, 0);
+    // The take list: the first `take` sorted candidates as (origin index << 32 | list position),
+    // gathered in one sweep so that the loop below reads it in order.
+    auto& takeList = buffers.scratch;
+    takeList.resize(take);
+    for (size_t i = 0; i < take; ++i)
     {
-        std::fill(buffers.setAside.begin(), buffers.setAside.end(), 0);
-        buffers.pass = 1;
-    }
-    if (buffers.setAside.size() < mesh.byIndex.size())
-    {
-        buffers.setAside.resize(mesh.byIndex.size(), 0);
+        const size_t position = size_t(order[i] & 0xffffffffu);
+        takeList[i] = uint64_t(uint32_t(buffers.origins[position])) << 32 | position;
     }
     // Sorted candidates lie all over memory. A scout runs ahead of the loop, passes over those
-    // already set aside and queues the others with their edge records fetched; a few places
-    // before a queued candidate is examined, its end points and neighbouring records are fetched
-    // too. Set-aside marks only grow during the pass, so what the scout passed over is skipped by
-    // the loop as well; queued candidates are tested again when their turn comes.
+    // already set aside and queues the others, fetching their dedges, then their edge records and
+    // finally their end points and neighbouring records as their turn approaches. Set-aside marks
+    // only grow during the pass, so what the scout passed over is skipped by the loop as well;
+    // queued candidates are tested again when their turn comes.
     constexpr size_t kQueue = 32;
-    constexpr size_t kAhead = 12;
-    constexpr size_t kNear = 4;
-    size_t queue[kQueue];
+    constexpr size_t kAhead = 16;
+    constexpr size_t kMiddle = 8;
+    constexpr size_t kNear = 3;
+    uint64_t queue[kQueue];
     size_t head = 0;
     size_t tail = 0;
     size_t scout = 0;
@@ -271,33 +400,38 @@ LevelReportT simplificationPass(ProgressiveMeshT& pm)
     {
         while (tail - head < kAhead && scout < take)
         {
-            const size_t position = size_t(order[scout++] & 0xffffffffu);
-            if (!listedOriginSetAside(buffers, position))
+            const uint64_t entry = takeList[scout++];
+            if (!originSetAside(buffers, uint32_t(entry >> 32)))
             {
-                prefetchEdge(buffers.dedges[position]);
-                __builtin_prefetch(listed[position]);
-                queue[tail++ % kQueue] = position;
+                __builtin_prefetch(&dedges[size_t(entry & 0xffffffffu)]);
+                queue[tail++ % kQueue] = entry;
             }
         }
         if (head == tail)
         {
             break;
         }
-        const size_t position = queue[head++ % kQueue];
+        const uint64_t entry = queue[head++ % kQueue];
+        if (head + kMiddle < tail)
+        {
+            prefetchEdge(dedges[size_t(queue[(head + kMiddle) % kQueue] & 0xffffffffu)]);
+        }
         if (head + kNear < tail)
         {
-            prefetchEnds(buffers.dedges[queue[(head + kNear) % kQueue]]);
+            prefetchEnds(dedges[size_t(queue[(head + kNear) % kQueue] & 0xffffffffu)]);
         }
-        if (listedOriginSetAside(buffers, position))
+        if (originSetAside(buffers, uint32_t(entry >> 32)))
         {
             continue;
         }
-        CandidateT* c = listed[position];
-        if (pm.isSetAside(c))
+        // The origin is not set aside, so the dedge is still in the mesh (see originSetAside) and
+        // its candidate is in the edge's slot.
+        const DedgeT d = dedges[size_t(entry & 0xffffffffu)];
+        const CandidateT* c = d.edge()->candidate[d.side()];
+        if (c == nullptr || pm.isSetAside(c))
         {
             continue;
         }
-        const DedgeT d = c->dedge;
         if (!isCollapseLegal(pm, *d.edge()))
         {
             continue;
@@ -316,7 +450,7 @@ LevelReportT simplificationPass(ProgressiveMeshT& pm)
         pm.collapseStep(d);
         ++report.collapses;
     }
-    listed.clear();
+    dedges.clear();
     pm.recycleCandidates();
     return report;
 }
@@ -357,41 +491,16 @@ std::vector<size_t> stableCostOrder(std::span<const double> costs)
     return order;
 }
 
-// In the rotate walk g_i = next(sym(g_(i-1))), so the face of g_i is (o, w_i, w_(i-1)) and
-// dest(next(g_i)) is the previous dedge's dest: the walks below take it from there instead of
-// reading another edge record, except for the first dedge.
 double collapseCost(DedgeT d, size_t limit)
 {
-    const VertexT* o = d.org();
-    const VertexT* t = d.dest();
-    const Vec3dT move = Vec3dT(t->pos) - Vec3dT(o->pos);
-    double cost = 0.0;
-    const VertexT* previous = nullptr;
-    forEachLeaving(
-        o->dedge,
-        [&](DedgeT g)
-        {
-            const VertexT* w = g.dest();
-            const VertexT* third = previous;
-            previous = w;
-            if (!g.hasFace() || !g.sym().hasFace())
-            {
-                cost += distance(o->pos, w->pos) * lineDistanceSquared(t->pos, o->pos, w->pos);
-            }
-            if (g.hasFace() && t != w && t != (third != nullptr ? third : g.next().dest()))
-            {
-                const FaceT* f = g.faceOf();
-                if (f != nullptr)
-                {
-                    const double along = dot(move, Vec3dT(f->normal));
-                    cost += double(f->area) * along * along;
-                }
-            }
-        },
-        limit);
-    return cost;
+    thread_local std::vector<RingEntryT> ring;
+    gatherRing(d.org(), limit, ring);
+    return ringCost(d.org(), ring, d.dest());
 }
 
+// In the rotate walk g_i = next(sym(g_(i-1))), so the face of g_i is (o, w_i, w_(i-1)) and
+// dest(next(g_i)) is the previous dedge's dest: the walk below takes it from there instead of
+// reading another edge record, except for the first dedge.
 CollapseQualityT collapseQuality(DedgeT d, size_t limit)
 {
     CollapseQualityT quality;

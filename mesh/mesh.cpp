@@ -52,11 +52,14 @@ DedgeT firstFacelessAgainstRotation(DedgeT start)
     return x;
 }
 
-void updateFace(FaceT* face)
+void updateFace(FaceT* face, bool currentGeometry)
 {
     if (face != nullptr)
     {
-        faceGeometry(*face);
+        if (currentGeometry)
+        {
+            faceGeometry(*face);
+        }
         faceSavedNormal(*face);
     }
 }
@@ -347,7 +350,7 @@ void MeshT::collapse(DedgeT d, MeshListenerT* listener)
     }
     for (FaceT* f : around)
     {
-        updateFace(f);
+        updateFace(f, trackFaceGeometry);
     }
 }
 
@@ -503,6 +506,6 @@ DedgeT MeshT::split(DedgeT p, DedgeT r, VertexT* v)
             inFr.setFace(fr);
         }
     }
-    forEachLeaving(v->dedge, [&](DedgeT g) { updateFace(g.faceOf()); });
+    forEachLeaving(v->dedge, [&](DedgeT g) { updateFace(g.faceOf(), trackFaceGeometry); });
     return e;
 }

@@ -99,6 +99,10 @@ public:
     bool unitWeights = false;
     // Set by saveGeometry: edge weights are computed from saved positions.
     bool useSaved = false;
+    // When false, collapse and split keep only the faces' savedNormal current and leave normal
+    // and area (from current positions) as they were: for a replay and its splits, whose edge
+    // quantities come from saved positions (useSaved) and which read nothing else of the faces.
+    bool trackFaceGeometry = true;
     // Set by the caller after boundingBox (the simplifier stores the box diagonal's length).
     float diagonal = 0.0f;
     // Corners filled by boundingBox().
@@ -151,7 +155,8 @@ public:
 
     // Removes org(d) by merging it into dest(d), keeping face records current: F1 = faceOf(d) and
     // F2 = faceOf(sym(d)) leave the face list, the surviving wing dedges take over the faces
-    // across, and the faces around the removed vertex get new normals, areas and saved normals.
+    // across, and the faces around the removed vertex get new normals, areas and saved normals
+    // (saved normals only, without trackFaceGeometry).
     // Reports every removed dedge except d to `listener` (may be null). d must be non-null and its
     // edge collapsible (link condition). Throws ExceptionT "bad collapse" when d's edge has no
     // face on either side and dest(d)'s dedge was sym(d) (the mesh is then partly changed).
@@ -160,8 +165,8 @@ public:
     // Re-inserts vertex v (position already set; from newVertex or a vertex unlinked earlier) next
     // to t = org(p) (or dest(r) when p is null), undoing a collapse that left p = t -> L and
     // r = R -> t; creates the faces of the new vertex (appended to the face list) and updates the
-    // geometry of the faces around v. Returns the dedge v -> t, or null (and changes nothing) when
-    // p and r are both null.
+    // geometry of the faces around v (see trackFaceGeometry). Returns the dedge v -> t, or null
+    // (and changes nothing) when p and r are both null.
     virtual DedgeT split(DedgeT p, DedgeT r, VertexT* v);
 
     // The directed-edge layer of collapse: vertices, edges and next links only; faceOf links and

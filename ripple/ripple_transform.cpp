@@ -72,6 +72,12 @@ int readHierarchy(ProgressiveMeshT& pm, const std::string& path, bool needCollap
         rippleLine("hierarchy does not match mesh");
         return kExitFailed;
     }
+    if (!pm.colls.empty())
+    {
+        // The replay and the splits weigh edges by the saved geometry alone; only a
+        // simplification pass (no collapses to replay) looks at the faces' current normals.
+        pm.mesh().trackFaceGeometry = false;
+    }
     return kExitOk;
 }
 

@@ -7,6 +7,7 @@
 #include "knit/knit_log.h"
 
 #include <algorithm>
+#include <bit>
 #include <cassert>
 #include <cmath>
 #include <cstdlib>
@@ -36,14 +37,10 @@ uint32_t eventWord(uint32_t kind, uint32_t table, uint32_t value)
     return (table << 24) | (kind << 16) | value;
 }
 
+// Without a loop: residual lengths vary from one coordinate to the next.
 int bitLength(uint64_t v)
 {
-    int n = 0;
-    for (; v != 0; v >>= 1)
-    {
-        ++n;
-    }
-    return n;
+    return static_cast<int>(std::bit_width(v));
 }
 
 // Sum of count * log2(total / count), truncated.

@@ -266,6 +266,20 @@ LevelReportT simplificationPass(ProgressiveMeshT& pm)
     {
         buffers.gathered.resize(mesh.byIndex.size(), 0);
     }
+    // The first pass lists the most dedges, the second nearly all; sizing the buffers for every
+    // dedge at once spares regrowing (and touching fresh memory twice).
+    const size_t edgeCount = mesh.edges().size();
+    if (dedges.capacity() < 2 * edgeCount)
+    {
+        dedges.reserve(2 * edgeCount);
+        buffers.origins.reserve(2 * edgeCount);
+        order.reserve(2 * edgeCount);
+        buffers.scratch.reserve(2 * edgeCount);
+    }
+    if (buffers.costs.size() < 2 * edgeCount)
+    {
+        buffers.costs.resize(2 * edgeCount, 0);
+    }
 
     // The costs of all dedges leaving a vertex come from one walk around it, made when the sweep
     // meets the vertex's first edge: each ring is read once per pass instead of once per dedge
@@ -336,6 +350,10 @@ LevelReportT simplificationPass(ProgressiveMeshT& pm)
     double threshold = pm.lengthThreshold;
     auto& lengths = buffers.lengths;
     lengths.clear();
+    if (firstPass)
+    {
+        lengths.reserve(edgeCount);
+    }
     double shortest = 1e23;
     double longest = 0.0;
     for (EdgeT* e : mesh.edges())

@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
+#include <memory>
 #include <random>
 
 namespace
@@ -296,6 +297,58 @@ std::set<uintptr_t> neighbourhood(DedgeT d)
         }
     }
     return out;
+}
+
+// The pass costs the dedges of a vertex from one walk around it; every listed dedge must still
+// carry the cost its own walk gives, on closed, open and non-manifold meshes (where a walk misses
+// the dedges of the vertex's other fans), with all edges listed and with the first threshold.
+TEST(BuildLevelPass, listsEveryShortDedgeWithItsOwnCost)
+{
+    meshgen::OptionsT irregular;
+    irregular.irregular = true;
+    std::vector<std::unique_ptr<LoadedT>> meshes;
+    meshes.push_back(std::make_unique<LoadedT>(meshgen::torus(12, 9, irregular)));
+    meshes.push_back(std::make_unique<LoadedT>(meshgen::grid(5, 4, irregular)));
+    meshes.push_back(std::make_unique<LoadedT>(twoOctahedraSharingAVertex()));
+    for (const bool everyEdge : {true, false})
+    {
+        for (auto& loaded : meshes)
+        {
+            MeshT& mesh = loaded->mesh;
+            ProgressiveMeshT pm(mesh);
+            pm.takeFraction = 0.0f; // list and sort only: the mesh stays as it is
+            if (everyEdge)
+            {
+                pm.lengthThreshold = 1e30f;
+                pm.lengthGrowth = 1.0f;
+            }
+            const LevelReportT report = buildLevel(pm);
+            const size_t limit = walkLimit(mesh);
+            size_t expected = 0;
+            for (EdgeT* e : mesh.edges())
+            {
+                const Vec3dT along = Vec3dT(e->vert[1]->pos) - Vec3dT(e->vert[0]->pos);
+                if (!(length(along) < double(pm.lengthThreshold)))
+                {
+                    continue;
+                }
+                expected += 2;
+                for (int side = 0; side < 2; ++side)
+                {
+                    const CandidateT* c = e->candidate[side];
+                    ASSERT_NE(c, nullptr);
+                    EXPECT_EQ(c->state, kCandidateLive);
+                    EXPECT_EQ(c->cost, double(float(collapseCost(e->dedge(side), limit))));
+                }
+            }
+            EXPECT_EQ(report.candidates, expected);
+            EXPECT_EQ(report.collapses, 0u);
+            if (everyEdge)
+            {
+                EXPECT_EQ(expected, 2 * mesh.edges().size());
+            }
+        }
+    }
 }
 
 TEST(BuildLevelPass, collapsesOfOneLevelAreIndependent)

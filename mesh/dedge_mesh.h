@@ -171,6 +171,10 @@ public:
     MeshCoreT& operator=(const MeshCoreT&) = delete;
     virtual ~MeshCoreT()
     {
+        if (keepRecordsAtExit)
+        {
+            return;
+        }
         for (E* e = edges_.front(); e != nullptr;)
         {
             E* following = e->nextInList;
@@ -188,6 +192,13 @@ public:
             BlockPoolT<F>::instance().giveBack(f);
         }
     }
+
+    // When set, the destructor leaves the edge and face records in their pools' blocks (which
+    // are never released) instead of giving them back one by one, and does not destroy them. For
+    // a mesh destroyed just before its process ends: returning millions of scattered records
+    // would read each of them once more for pools that nothing draws from afterwards. The records
+    // must own nothing else (no curve sets).
+    bool keepRecordsAtExit = false;
 
     IntrusiveListT<V>& vertices() { return vertices_; }
     const IntrusiveListT<V>& vertices() const { return vertices_; }

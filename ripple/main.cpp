@@ -11,5 +11,7 @@ int main(int argc, char** argv)
     {
         return exitCode;
     }
-    return ripple::runRipple(*options);
+    ripple::RippleOptionsT run = *options;
+    run.exitAfterRun = true;
+    return ripple::runRipple(run);
 }

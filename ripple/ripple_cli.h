@@ -36,6 +36,9 @@ struct RippleOptionsT
     float levelScale = 1.0f;  // -s
     float normalScale = 1.0f; // -n
     bool unitWeights = false; // -u
+    // The process ends right after the run, so the mesh's records need not go back to their
+    // pools (set by the program, not by the command line).
+    bool exitAfterRun = false;
 };
 
 // Reads the arguments (argv[0] is the program name). Prints the usage text or one echo line per

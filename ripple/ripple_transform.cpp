@@ -236,6 +236,7 @@ int runForward(const RippleOptionsT& options)
         return kExitForwardMesh;
     }
     mesh->unitWeights = options.unitWeights;
+    mesh->keepRecordsAtExit = options.exitAfterRun;
     if (!readMesh(*mesh, options.srcFile))
     {
         return kExitUnreadable;
@@ -300,6 +301,7 @@ int runInverse(const RippleOptionsT& options)
         return kExitInverseMesh;
     }
     mesh->unitWeights = options.unitWeights;
+    mesh->keepRecordsAtExit = options.exitAfterRun;
     if (!readMesh(*mesh, options.paramFile))
     {
         return kExitUnreadable;

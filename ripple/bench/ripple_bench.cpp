@@ -123,6 +123,8 @@ int main(int argc, char** argv)
         forward.pmFile = pm.string();
         forward.srcFile = source.string();
         forward.destFile = coef.string();
+        // Each run is a child process that ends with it, as the program does.
+        forward.exitAfterRun = true;
         ripple::RippleOptionsT inverse = forward;
         inverse.inverse = true;
         inverse.srcFile = coef.string();

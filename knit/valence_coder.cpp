@@ -17,6 +17,18 @@ namespace knit
 
 int RingT::find(const PolyFaceT* face) const
 {
+    if (size <= kInlineSlots)
+    {
+        // A fixed number of compares, the first match kept (the slots past the ring's size are
+        // free): where the face sits depends on the mesh, and an early exit there is
+        // mispredicted as often as not.
+        int found = -1;
+        for (int i = kInlineSlots - 1; i >= 0; --i)
+        {
+            found = inlineSlots[i].face == face ? i : found;
+        }
+        return found;
+    }
     for (int i = 0; i < capacity; ++i)
     {
         if (slots[i].face == face)
@@ -232,7 +244,8 @@ RingT* ValenceCoderT::newRing(int size, int number)
     ring->base = 0;
     ring->capacity = std::min(size, RingT::kInlineSlots);
     ring->slots = ring->inlineSlots;
-    std::fill(ring->inlineSlots, ring->inlineSlots + ring->capacity, RingSlotT{nullptr, 0});
+    ring->filledMask = 0;
+    std::fill(ring->inlineSlots, ring->inlineSlots + RingT::kInlineSlots, RingSlotT{nullptr, 0});
     return ring;
 }
 
@@ -391,6 +404,32 @@ int ValenceCoderT::processRing(RingT* ring)
     if (ring->filled >= ring->size)
     {
         return kCoderBadSplit;
+    }
+    if (ring->size <= RingT::kInlineSlots)
+    {
+        // The scan below, stepping from one free slot to the next with the mask of filled
+        // slots instead of testing every slot (slot 0 is filled from the start, so the scan
+        // ends where no free slot follows e).
+        uint32_t all = (1u << ring->size) - 1;
+        for (int e = 0;;)
+        {
+            uint32_t ahead = ~ring->filledMask & all & ~((2u << e) - 1);
+            if (ahead == 0)
+            {
+                return 0;
+            }
+            int n = __builtin_ctz(ahead);
+            e = n - 1;
+            int code = conquer(ring, e);
+            if (code != 0)
+            {
+                return code;
+            }
+            if (ring->isFree(n))
+            {
+                return kCoderBadFace; // the conquest must have filled the gap
+            }
+        }
     }
     int e = 0;
     for (;;)
@@ -563,6 +602,7 @@ int ValenceCoderT::introduceVertex(PolyFaceT* face, int corner)
             return kCoderNoMemory;
         }
         ring->slots[0] = RingSlotT{face, corner};
+        ring->filledMask = 1;
         ring->filled = 1;
         ringTable_.push_back(ring);
         appendRing(ring);

@@ -51,6 +51,7 @@ struct RingT
     int32_t capacity = 0;
     RingSlotT* slots = nullptr; // window storage: inlineSlots or a heap array
     RingSlotT inlineSlots[kInlineSlots];
+    uint32_t filledMask = 0; // rings of at most kInlineSlots slots: bit s set when s is filled
 
     // The slot at index s (0 <= s < size); a free slot when outside the window. A ring of at
     // most kInlineSlots slots holds them all from slot 0 on (base 0, capacity = size).
@@ -80,6 +81,7 @@ struct RingT
         if (size <= kInlineSlots)
         {
             slots[s] = RingSlotT{face, corner};
+            filledMask |= 1u << s;
             return true;
         }
         return putInWindow(s, face, corner);

@@ -117,7 +117,12 @@ CandidateT* ProgressiveMeshT::candidateOf(DedgeT dedge)
         }
         else
         {
-            slot = &candidatePool_.emplace_back();
+            if (candidateChunkUsed_ == kCandidateChunk)
+            {
+                candidateChunks_.emplace_back(kCandidateChunk);
+                candidateChunkUsed_ = 0;
+            }
+            slot = &candidateChunks_.back()[candidateChunkUsed_++];
         }
         *slot = CandidateT{dedge, 0.0, kCandidateTouched};
     }

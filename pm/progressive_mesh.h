@@ -6,11 +6,11 @@
 // (`baseOrder`). The simplifier fills it and writes it; the geometry transform reads its
 // hierarchy, replays it and undoes it again by vertex splits.
 
+#include "mesh/block_pool.h"
 #include "mesh/mesh.h"
 
 #include <cstddef>
 #include <cstdint>
-#include <deque>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -148,7 +148,7 @@ public:
     // when no list of candidates is held any more (the end of a pass).
     void recycleCandidates();
     // True once any candidate record has been made.
-    bool hasCandidates() const { return !candidatePool_.empty(); }
+    bool hasCandidates() const { return !candidateChunks_.empty(); }
     // Starts a new simplification pass: nothing is set aside any more.
     void beginPass();
     // True when the candidate must not be collapsed in the current pass: its dedge was removed,
@@ -201,7 +201,11 @@ private:
     void setAside(const VertexT* v);
 
     MeshT& mesh_;
-    std::deque<CandidateT> candidatePool_;
+    // Candidate records in chunks that never move (edges point at them), each one large buffer
+    // offered for huge pages: a large mesh makes millions of them.
+    static constexpr size_t kCandidateChunk = 65536;
+    std::vector<HugeVectorT<CandidateT>> candidateChunks_;
+    size_t candidateChunkUsed_ = kCandidateChunk;
     std::vector<CandidateT*> freeCandidates_;
     std::vector<CandidateT*> retiredCandidates_;
     std::vector<uint32_t> setAside_;

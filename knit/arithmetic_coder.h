@@ -8,10 +8,34 @@
 
 #include "knit/bit_stream.h"
 
+#include <array>
 #include <cstdint>
 
 namespace knit
 {
+
+// Division by a model's total, the hottest operation of both coders, as a multiplication: with
+// M = floor((2^64 - 1) / d) + 1, n / d equals the high 64 bits of M * n for every 32-bit n and
+// every d >= 2 (for d = 1, M would be 2^64), so the quotients are exactly those of the division.
+// Totals of valid models stay below the table's end; larger ones, and 1 and 0, divide.
+constexpr uint32_t kReciprocalTotals = 0x4000;
+inline constexpr std::array<uint64_t, kReciprocalTotals> kTotalReciprocals = [] {
+    std::array<uint64_t, kReciprocalTotals> table{};
+    for (uint32_t d = 2; d < kReciprocalTotals; ++d)
+    {
+        table[d] = ~uint64_t(0) / d + 1;
+    }
+    return table;
+}();
+
+inline uint32_t divideByTotal(uint32_t n, uint32_t total)
+{
+    if (total - 2 < kReciprocalTotals - 2)
+    {
+        return static_cast<uint32_t>((static_cast<unsigned __int128>(kTotalReciprocals[total]) * n) >> 64);
+    }
+    return n / total;
+}
 
 // Encoder: narrows [low, high] to each symbol's interval and writes the settled bits.
 class ArithmeticEncoderT
@@ -33,8 +57,8 @@ public:
             return; // a certain symbol costs nothing and leaves the interval as it is
         }
         uint32_t range = high_ - low_ + 1;
-        uint32_t upper = range * (cum + count) / total;
-        uint32_t lower = range * cum / total;
+        uint32_t upper = divideByTotal(range * (cum + count), total);
+        uint32_t lower = divideByTotal(range * cum, total);
         if (upper <= lower)
         {
             failed_ = true;
@@ -115,8 +139,8 @@ public:
         {
             return; // a certain symbol: the interval stays as it is
         }
-        uint32_t high = low_ + range * (cum + count) / total - 1;
-        uint32_t low = low_ + range * cum / total;
+        uint32_t high = low_ + divideByTotal(range * (cum + count), total) - 1;
+        uint32_t low = low_ + divideByTotal(range * cum, total);
         // The bit-by-bit renormalisation in two runs, each counted at once: first the leading
         // bits that low and high share are shifted out; then, while low is 01... and high
         // 10..., the bit below the top one is dropped (value stays between them throughout,

@@ -109,16 +109,23 @@ template <class V, class E, class F> struct BasicVertexT : ListLinkT<V>
     bool used = false;
 };
 
-// Base of an edge record: per side the next dedge of its face (null: no face), the faces, and the
-// two endpoints (vert[0] created first); `serial` numbers the edges of a mesh in creation order.
-template <class V, class E, class F> struct BasicEdgeT : ListLinkT<E>
+// The navigation fields of an edge record: per side the next dedge of its face (null: no face),
+// the faces, and the two endpoints (vert[0] created first); `serial` numbers the edges of a mesh
+// in creation order. They come first in the record, so that a walk around a vertex reads one
+// cache line of each edge it passes.
+template <class V, class E, class F> struct EdgeLinksT
 {
-    using VertexType = V;
-    using FaceType = F;
     BasicDedgeT<E> next[2];
     V* vert[2] = {nullptr, nullptr};
     F* faceOf[2] = {nullptr, nullptr};
     uint64_t serial = 0;
+};
+
+// Base of an edge record: the navigation fields, then the position in the edge list.
+template <class V, class E, class F> struct BasicEdgeT : EdgeLinksT<V, E, F>, ListLinkT<E>
+{
+    using VertexType = V;
+    using FaceType = F;
 
     // The dedge of this edge on `side`.
     BasicDedgeT<E> dedge(int side) { return BasicDedgeT<E>(static_cast<E*>(this), side); }

@@ -27,8 +27,9 @@ struct CandidateT;
 // rotate).
 using DedgeT = BasicDedgeT<EdgeT>;
 
-// A vertex: position, saved position, number after indexVertices.
-struct VertexT : BasicVertexT<VertexT, EdgeT, FaceT>
+// A vertex: position, saved position, number after indexVertices. One cache line, aligned to
+// one, so that reading a neighbour's position in a ring walk costs a single line.
+struct alignas(64) VertexT : BasicVertexT<VertexT, EdgeT, FaceT>
 {
     Vec3T pos;
     Vec3T savedPos;
@@ -61,6 +62,7 @@ struct EdgeT : BasicEdgeT<VertexT, EdgeT, FaceT>
     uint32_t weightGeneration = 0;
     CandidateT* candidate[2] = {nullptr, nullptr};
 };
+static_assert(sizeof(VertexT) == 64);
 
 // A face record: one dedge of the face, unit normal and area from current positions, unit normal
 // from saved positions.

@@ -338,8 +338,8 @@ LevelReportT simplificationPass(ProgressiveMeshT& pm)
     };
 
     // One sweep over the edge list recomputes the edge weights (in edge-list order, as the whole
-    // mesh recomputation does) and measures the lengths. After the first pass the threshold is
-    // known beforehand, so the same sweep lists the candidates too.
+    // mesh recomputation does; unless they are deferred) and measures the lengths. After the first
+    // pass the threshold is known beforehand, so the same sweep lists the candidates too.
     const bool firstPass = pm.lengthThreshold < 0.0f;
     if (!firstPass)
     {
@@ -354,11 +354,21 @@ LevelReportT simplificationPass(ProgressiveMeshT& pm)
     {
         lengths.reserve(edgeCount);
     }
+    // Deferred edge quantities are only marked stale here; collapseStep brings those around each
+    // collapse up to date before the detail reads them.
+    const bool everyEdge = mesh.edgeWeightMode == MeshT::EdgeWeightModeT::kEveryEdge;
+    if (!everyEdge)
+    {
+        mesh.recomputeEdgeWeights(unitWeights);
+    }
     double shortest = 1e23;
     double longest = 0.0;
     for (EdgeT* e : mesh.edges())
     {
-        recomputeEdgeWeight(*e, unitWeights, fromSaved);
+        if (everyEdge)
+        {
+            recomputeEdgeWeight(*e, unitWeights, fromSaved);
+        }
         const double len = distance(e->vert[0]->pos, e->vert[1]->pos);
         shortest = std::min(shortest, len);
         longest = std::max(longest, len);

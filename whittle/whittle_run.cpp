@@ -32,6 +32,9 @@ int simplify(const std::string& objIn, const std::string& pmOut, WhittleStatsT* 
         return kWhittleFailed;
     }
     mesh.saveGeometry();
+    // Positions never move in a simplification and the collapses of one pass are independent, so
+    // the edge quantities a collapse reads can be computed just before it.
+    mesh.edgeWeightMode = MeshT::EdgeWeightModeT::kOnDemand;
 
     ProgressiveMeshT pm(mesh);
     pm.lengthGrowth = 2.0f;

@@ -67,20 +67,16 @@ void ProgressiveMeshT::setAside(const VertexT* v)
         return;
     }
     const size_t index = size_t(v->index);
-    if (index >= setAside_.size())
+    if (index / 64 >= setAside_.size())
     {
-        setAside_.resize(std::max(index + 1, mesh_.byIndex.size()), 0);
+        setAside_.resize(std::max(index / 64 + 1, (mesh_.byIndex.size() + 63) / 64), 0);
     }
-    setAside_[index] = pass_;
+    setAside_[index / 64] |= uint64_t(1) << (index % 64);
 }
 
 void ProgressiveMeshT::beginPass()
 {
-    ++pass_;
-    if (setAside_.size() < mesh_.byIndex.size())
-    {
-        setAside_.resize(mesh_.byIndex.size(), 0);
-    }
+    setAside_.assign((mesh_.byIndex.size() + 63) / 64, 0);
 }
 
 void ProgressiveMeshT::edgeRemoved(DedgeT dedge)

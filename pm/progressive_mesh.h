@@ -162,8 +162,13 @@ public:
         {
             return true;
         }
-        const int32_t index = c->dedge.org()->index;
-        return index >= 0 && size_t(index) < setAside_.size() && setAside_[size_t(index)] == pass_;
+        return isVertexSetAside(c->dedge.org()->index);
+    }
+    // True when a collapse of the current pass set aside the vertex with this index.
+    bool isVertexSetAside(int32_t index) const
+    {
+        return index >= 0 && size_t(index) / 64 < setAside_.size() &&
+               (setAside_[size_t(index) / 64] >> (size_t(index) % 64) & 1) != 0;
     }
 
     // Writes the progressive mesh file to `path` (through a temporary file beside it, renamed when
@@ -208,6 +213,7 @@ private:
     size_t candidateChunkUsed_ = kCandidateChunk;
     std::vector<CandidateT*> freeCandidates_;
     std::vector<CandidateT*> retiredCandidates_;
-    std::vector<uint32_t> setAside_;
-    uint32_t pass_ = 1;
+    // One bit per vertex index, cleared by beginPass: a small table that the pass's take loop can
+    // test for every listed candidate without leaving the cache.
+    std::vector<uint64_t> setAside_;
 };

@@ -169,52 +169,10 @@ struct PassBuffersT
     HugeVectorT<uint32_t> gathered;
     uint32_t stamp = 0;
     std::vector<RingEntryT> ring;
-    // One bit per vertex index, cleared at each pass: set when a collapse of the pass set the
-    // vertex aside (the vertices collapseStep sets aside: the removed vertex, its neighbours and
-    // the vertices across the far edges of its faces).
-    std::vector<uint64_t> setAside;
 };
 
 // Edge serials whose dedges' costs can wait in the pass buffers.
 constexpr uint64_t kMaxSerials = uint64_t(1) << 31;
-
-void markSetAside(PassBuffersT& buffers, const VertexT* v)
-{
-    if (v->index >= 0 && size_t(v->index) / 64 < buffers.setAside.size())
-    {
-        buffers.setAside[size_t(v->index) / 64] |= uint64_t(1) << (size_t(v->index) % 64);
-    }
-}
-
-// Marks what collapseStep(d) will set aside, before the collapse is made.
-void noteSetAside(PassBuffersT& buffers, DedgeT d, size_t limit)
-{
-    markSetAside(buffers, d.org());
-    forEachLeaving(
-        d.org()->dedge,
-        [&](DedgeT g)
-        {
-            markSetAside(buffers, g.dest());
-            if (DedgeT e = g.next())
-            {
-                if (DedgeT across = e.rotate())
-                {
-                    markSetAside(buffers, across.dest());
-                }
-            }
-        },
-        limit);
-}
-
-// True when the origin a candidate had when it was listed (`origin`, as stored in the take list)
-// has been set aside in this pass. That is exactly when the pass must skip it: a dedge the pass
-// removed or whose origin was collapsed away started at a vertex of the collapse's neighbourhood,
-// and a dedge still leaving its listed origin is skipped when that origin is set aside.
-bool originSetAside(const PassBuffersT& buffers, uint32_t origin)
-{
-    return size_t(origin) / 64 < buffers.setAside.size() &&
-           (buffers.setAside[size_t(origin) / 64] >> (origin % 64) & 1) != 0;
-}
 
 void prefetchEdge(DedgeT d)
 {
@@ -401,7 +359,6 @@ LevelReportT simplificationPass(ProgressiveMeshT& pm)
 
     const size_t take =
         std::min(order.size(), size_t(std::floor(double(pm.takeFraction) * double(dedges.size()))));
-    buffers.setAside.assign((mesh.byIndex.size() + 63) / 64, 0);
     // The take list: the first `take` sorted candidates as (origin index << 32 | list position),
     // gathered in one sweep so that the loop below reads it in order.
     auto& takeList = buffers.scratch;
@@ -429,7 +386,7 @@ LevelReportT simplificationPass(ProgressiveMeshT& pm)
         while (tail - head < kAhead && scout < take)
         {
             const uint64_t entry = takeList[scout++];
-            if (!originSetAside(buffers, uint32_t(entry >> 32)))
+            if (!pm.isVertexSetAside(int32_t(entry >> 32)))
             {
                 __builtin_prefetch(&dedges[size_t(entry & 0xffffffffu)]);
                 queue[tail++ % kQueue] = entry;
@@ -448,18 +405,16 @@ LevelReportT simplificationPass(ProgressiveMeshT& pm)
         {
             prefetchEnds(dedges[size_t(queue[(head + kNear) % kQueue] & 0xffffffffu)]);
         }
-        if (originSetAside(buffers, uint32_t(entry >> 32)))
+        // A candidate is skipped exactly when the origin it had when it was listed has been set
+        // aside in this pass: a dedge the pass removed, or whose origin was collapsed away,
+        // started at a vertex of that collapse's neighbourhood, and a dedge still leaving its
+        // listed origin is skipped when that origin is set aside (see isSetAside). A dedge that
+        // passes is still in the mesh.
+        if (pm.isVertexSetAside(int32_t(entry >> 32)))
         {
             continue;
         }
-        // The origin is not set aside, so the dedge is still in the mesh (see originSetAside) and
-        // its candidate is in the edge's slot.
         const DedgeT d = dedges[size_t(entry & 0xffffffffu)];
-        const CandidateT* c = d.edge()->candidate[d.side()];
-        if (c == nullptr || pm.isSetAside(c))
-        {
-            continue;
-        }
         if (!isCollapseLegal(pm, *d.edge()))
         {
             continue;
@@ -474,7 +429,6 @@ LevelReportT simplificationPass(ProgressiveMeshT& pm)
         CollapseT record{o->index, t->index, -1, int32_t(pm.colls.size())};
         record.ringPos = pm.ringPosition(o, t);
         pm.colls.push_back(record);
-        noteSetAside(buffers, d, limit);
         pm.collapseStep(d);
         ++report.collapses;
     }

@@ -57,6 +57,22 @@ public:
 
     // Expects about `edges` edges; avoids regrowing while they are created.
     void reserve(size_t edges) { links_.reserve(edges); }
+    // Expects about `vertices` vertices; avoids regrowing while they are registered.
+    void reserveVertices(size_t vertices)
+    {
+        vertices_.reserve(vertices);
+        heads_.reserve(vertices);
+    }
+
+    // When set (before the first edge), every edge created points the dedges of its endpoints at
+    // its own halves, vert[0] at side 0 and vert[1] at side 1: the first pass of
+    // MeshCoreT::fixVertexDedges done while the endpoints are at hand, since that pass gives each
+    // vertex a half of the last edge created at it.
+    bool pointVertexDedges = false;
+
+    // Number of halves of the created edges that lie in no face (each edge brings two, each
+    // linked triangle takes three).
+    size_t facelessHalves() const { return 2 * links_.size() - 3 * linkedTriangles_; }
 
     // The dedge from vertex u to vertex w, or null when they share no edge yet (or either number
     // is not registered).
@@ -128,6 +144,7 @@ public:
         d[0].setNext(d[1]);
         d[1].setNext(d[2]);
         d[2].setNext(d[0]);
+        ++linkedTriangles_;
         return d;
     }
 
@@ -170,6 +187,7 @@ public:
         d[0].setNext(d[1]);
         d[1].setNext(d[2]);
         d[2].setNext(d[0]);
+        ++linkedTriangles_;
         return TriangleProblemT::kNone;
     }
 
@@ -184,6 +202,11 @@ private:
             throw std::bad_alloc();
         }
         E* e = mesh_.newEdge(vertices_[lo], vertices_[hi]);
+        if (pointVertexDedges)
+        {
+            vertices_[lo]->dedge = DedgeType(e, 0);
+            vertices_[hi]->dedge = DedgeType(e, 1);
+        }
         links_.push_back({uint32_t(hi), heads_[lo], e});
         heads_[lo] = uint32_t(links_.size() - 1);
         return DedgeType(e, u < w ? 0 : 1);
@@ -204,6 +227,7 @@ private:
     // Per vertex number: its first link, or kNoLink.
     HugeVectorT<uint32_t> heads_;
     HugeVectorT<LinkT> links_;
+    size_t linkedTriangles_ = 0;
 };
 
 // Calls emit(a, b, c) for each triangle of the fan (c0, c1, c2), (c0, c2, c3), ... of a polygon

@@ -22,12 +22,19 @@ std::string lineSuffix(size_t lineNumber)
 MeshBuilderT::MeshBuilderT(MeshT& mesh)
     : mesh_(mesh)
     , lookup_(mesh)
+    , startedEmpty_(mesh.edges().size() == 0)
 {
+    lookup_.pointVertexDedges = startedEmpty_;
 }
 
 void MeshBuilderT::reserveEdges(size_t edges)
 {
     lookup_.reserve(edges);
+}
+
+void MeshBuilderT::reserveVertices(size_t vertices)
+{
+    lookup_.reserveVertices(vertices);
 }
 
 size_t MeshBuilderT::addVertex(float x, float y, float z)
@@ -104,7 +111,26 @@ void MeshBuilderT::finish()
 
 void MeshBuilderT::finish(CurveListT& curves)
 {
-    mesh_.fixVertexDedges();
+    if (!startedEmpty_)
+    {
+        mesh_.fixVertexDedges();
+    }
+    else if (lookup_.facelessHalves() > 0)
+    {
+        // The first pass of fixVertexDedges ran as the edges were created; the second gives
+        // boundary vertices a faceless dedge (the last one in edge order). A mesh without
+        // faceless halves, a closed surface, needs neither pass now.
+        for (EdgeT* e : mesh_.edges())
+        {
+            for (int side = 0; side < 2; ++side)
+            {
+                if (e->next[side].isNull())
+                {
+                    e->vert[side]->dedge = e->dedge(side);
+                }
+            }
+        }
+    }
     for (auto& [number, points] : curves_)
     {
         CurveT curve;

@@ -21,8 +21,10 @@ class MeshBuilderT
 public:
     explicit MeshBuilderT(MeshT& mesh);
 
-    // Expects about `edges` edges: sizes the edge lookup so that it does not rehash before.
+    // Expects about `edges` edges: sizes the edge lookup so that it does not regrow before.
     void reserveEdges(size_t edges);
+    // Expects about `vertices` vertices: sizes the builder's vertex table likewise.
+    void reserveVertices(size_t vertices);
 
     // Creates a vertex at (x, y, z), appends it to the mesh's vertex list and gives it the next
     // builder number (0-based, input order). Returns that number.
@@ -66,6 +68,9 @@ public:
 private:
     MeshT& mesh_;
     EdgeLookupT<VertexT, EdgeT, FaceT> lookup_;
+    // The mesh had no edges when the builder started, so the lookup's creation order is the edge
+    // list's and it can fix the vertex dedges as it creates the edges.
+    bool startedEmpty_;
     std::map<int64_t, std::vector<size_t>> curves_;
     std::vector<size_t> resolved_;
 };

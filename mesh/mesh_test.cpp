@@ -136,6 +136,44 @@ TEST(MeshBuilderT, boundaryVertexWalkCoversItsFan)
     EXPECT_FALSE(walk[2].sym().hasFace());
 }
 
+TEST(MeshBuilderT, vertexDedgesAreThoseOfTheTwoPassRule)
+{
+    // The builder fixes the dedges as it creates edges and skips the faceless pass on closed
+    // meshes; the result must be exactly that of the two passes over the finished edge list, on
+    // closed and open meshes, with skipped faces and with a vertex where two fans meet.
+    meshgen::OptionsT irregular;
+    irregular.irregular = true;
+    irregular.seed = 11;
+    std::vector<std::string> texts;
+    for (const auto& source : {meshgen::torus(8, 5, irregular), meshgen::grid(6, 4, irregular),
+                               meshgen::openCylinder(7, 3, irregular), meshgen::sphere(5, 7)})
+    {
+        texts.push_back(meshgen::toObj(source));
+    }
+    texts.push_back(std::string("v 0 0 0\nv 1 0 0\nv 0 1 0\nv -1 0 0\nv 0 -1 0\nv 9 9 9\n") +
+                    "f 1 2 3\nf 1 4 5\nf 1 3 2\nf 2 1 3\nf 1 2 3 4\nl 1 1\n");
+    for (const std::string& text : texts)
+    {
+        MeshT mesh;
+        {
+            DiagnosticCaptureT quiet;
+            buildObj(mesh, text);
+        }
+        std::vector<DedgeT> built;
+        for (VertexT* v : mesh.vertices())
+        {
+            built.push_back(v->dedge);
+        }
+        mesh.fixVertexDedges();
+        std::vector<DedgeT> fixed;
+        for (VertexT* v : mesh.vertices())
+        {
+            fixed.push_back(v->dedge);
+        }
+        EXPECT_EQ(built, fixed) << text.substr(0, 60);
+    }
+}
+
 TEST(MeshTCleanUp, removesUnusedVertexAndReportsIt)
 {
     MeshT mesh;

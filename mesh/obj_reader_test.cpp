@@ -257,6 +257,83 @@ TEST(ReadObj, curveThroughNonNeighboursThrows)
     EXPECT_EQ(mesh.vertexCount(), 4u);
 }
 
+TEST(ObjTokens, filePiecesAreWholeLinesThatMakeUpTheFile)
+{
+    // Lines of every length, one far longer than a read, and a last line without a line end.
+    std::string text;
+    for (int i = 0; text.size() < 700000; ++i)
+    {
+        text += "v " + std::to_string(i) + std::string(size_t(i % 97), ' ') + " 1 2\n";
+        if (i == 3000)
+        {
+            text += "# " + std::string(600000, 'x') + "\n";
+        }
+    }
+    text += "f 1 2 3";
+    const std::string path = ::testing::TempDir() + "mesh_obj_pieces.obj";
+    std::ofstream(path, std::ios::binary) << text;
+    std::string joined;
+    size_t pieces = 0;
+    size_t size = 0;
+    ASSERT_TRUE(readTextPieces(
+        path,
+        [&](std::string_view piece)
+        {
+            ASSERT_FALSE(piece.empty());
+            if (joined.size() + piece.size() < text.size())
+            {
+                EXPECT_EQ(piece.back(), '\n');
+            }
+            joined += piece;
+            ++pieces;
+        },
+        &size));
+    std::remove(path.c_str());
+    EXPECT_EQ(size, text.size());
+    EXPECT_EQ(joined, text);
+    EXPECT_GT(pieces, 2u);
+
+    auto never = [](std::string_view) { FAIL(); };
+    EXPECT_FALSE(readTextPieces("/nonexistent/mesh.obj", never));
+    EXPECT_FALSE(readTextPieces(::testing::TempDir(), never));
+}
+
+TEST(ReadObj, fileReadInPiecesGivesTheMeshAndMessagesOfItsText)
+{
+    // Large enough to be read in several pieces, with bad lines throughout: the mesh and every
+    // diagnostic (with its line number) equal those of the same text parsed whole.
+    meshgen::GeneratedMeshT source = meshgen::torus(150, 100, {true, false, 5});
+    std::string text = meshgen::toObj(source);
+    std::string damaged;
+    size_t line = 0;
+    for (size_t start = 0; start < text.size();)
+    {
+        size_t end = text.find('\n', start) + 1;
+        damaged.append(text, start, end - start);
+        if (++line % 2000 == 0)
+        {
+            damaged += line % 4000 == 0 ? "f 1 2 99999999\n" : "v 1 nan 2\n";
+        }
+        start = end;
+    }
+    ASSERT_GT(damaged.size(), size_t(600000));
+    const std::string path = ::testing::TempDir() + "mesh_obj_pieces_torus.obj";
+    std::ofstream(path, std::ios::binary) << damaged;
+    MeshT fromFile;
+    MeshT fromText;
+    CurveListT curves;
+    DiagnosticCaptureT fileMessages;
+    ASSERT_TRUE(readObj(fromFile, path, curves));
+    std::vector<std::string> messages = fileMessages.lines;
+    fileMessages.lines.clear();
+    readObjText(fromText, damaged, curves);
+    std::remove(path.c_str());
+    EXPECT_GE(messages.size(), 10u);
+    EXPECT_EQ(messages, fileMessages.lines);
+    EXPECT_EQ(positions(fromFile), positions(fromText));
+    EXPECT_EQ(faces(fromFile), faces(fromText));
+}
+
 TEST(ReadObj, unreadableFileFailsAndLeavesMeshEmpty)
 {
     MeshT mesh;

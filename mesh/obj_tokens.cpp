@@ -1,7 +1,9 @@
 // Line and token reading shared by the OBJ readers, and the conversions of their numbers. The
-// readers work on the whole file in memory and parse it in place.
+// readers parse the file in pieces of whole lines read into one reused buffer, or a whole text
+// already in memory; either way in place, without copying lines or tokens.
 #include "mesh/obj_tokens.h"
 
+#include <algorithm>
 #include <cfloat>
 #include <charconv>
 #include <cmath>
@@ -9,7 +11,37 @@
 #include <cstring>
 #include <limits>
 
+#include <cerrno>
+#include <fcntl.h>
+#include <memory>
 #include <sys/stat.h>
+#include <unistd.h>
+
+namespace
+{
+
+// Bytes read per piece: small enough that a piece is still in the cache when it is parsed, large
+// enough that the read calls cost little.
+constexpr size_t kPieceBytes = size_t(256) << 10;
+
+// Most vertices and edges estimateObjCounts asks to reserve room for.
+constexpr size_t kMaxEstimatedVertices = size_t(1) << 24;
+constexpr size_t kMaxEstimatedEdges = size_t(1) << 24;
+
+// Closes a file descriptor when it goes out of scope.
+struct FileDescriptorT
+{
+    int fd = -1;
+    ~FileDescriptorT()
+    {
+        if (fd >= 0)
+        {
+            ::close(fd);
+        }
+    }
+};
+
+} // namespace
 
 bool readTextFile(const std::string& path, std::string& text)
 {
@@ -46,6 +78,78 @@ bool readTextFile(const std::string& path, std::string& text)
         text.clear();
     }
     return ok;
+}
+
+bool readTextPieces(const std::string& path, const std::function<void(std::string_view)>& consume,
+                    size_t* sizeHint)
+{
+    FileDescriptorT file{::open(path.c_str(), O_RDONLY | O_CLOEXEC)};
+    if (file.fd < 0)
+    {
+        return false;
+    }
+    struct stat status;
+    if (fstat(file.fd, &status) != 0 || S_ISDIR(status.st_mode))
+    {
+        return false;
+    }
+    if (sizeHint != nullptr)
+    {
+        *sizeHint = S_ISREG(status.st_mode) && status.st_size > 0 ? size_t(status.st_size) : 0;
+    }
+    size_t capacity = kPieceBytes;
+    std::unique_ptr<char[]> buffer(new char[capacity]);
+    size_t filled = 0;
+    while (true)
+    {
+        if (filled == capacity)
+        {
+            // One line fills the whole buffer: make room for the rest of it.
+            std::unique_ptr<char[]> larger(new char[2 * capacity]);
+            std::memcpy(larger.get(), buffer.get(), filled);
+            buffer = std::move(larger);
+            capacity *= 2;
+        }
+        const ssize_t got = ::read(file.fd, buffer.get() + filled, capacity - filled);
+        if (got < 0)
+        {
+            if (errno == EINTR)
+            {
+                continue;
+            }
+            return false;
+        }
+        if (got == 0)
+        {
+            break;
+        }
+        const size_t searched = filled;
+        filled += size_t(got);
+        // Hand over the whole lines; the start of an unfinished line waits for the next read.
+        const void* lastEnd = memrchr(buffer.get() + searched, '\n', filled - searched);
+        if (lastEnd == nullptr)
+        {
+            continue;
+        }
+        const size_t whole = size_t(static_cast<const char*>(lastEnd) - buffer.get()) + 1;
+        consume(std::string_view(buffer.get(), whole));
+        std::memmove(buffer.get(), buffer.get() + whole, filled - whole);
+        filled -= whole;
+    }
+    if (filled > 0)
+    {
+        consume(std::string_view(buffer.get(), filled));
+    }
+    return true;
+}
+
+ObjCountEstimateT estimateObjCounts(size_t bytes)
+{
+    // The shortest vertex line takes 8 bytes ("v 0 0 0\n"), the shortest triangle line as many,
+    // and a closed mesh has about two triangles (three edges) per vertex: bytes / 24 vertices and
+    // bytes / 8 edges are above what any ordinary file holds.
+    return {std::min(bytes / 24 + 16, kMaxEstimatedVertices),
+            std::min(bytes / 8 + 16, kMaxEstimatedEdges)};
 }
 
 bool ObjLineReaderT::next(std::string_view& line)

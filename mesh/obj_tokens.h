@@ -8,6 +8,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -18,13 +19,35 @@ constexpr size_t kMaxObjTokenLength = 256;
 // Reads the whole file at `path` into `text`. Returns false (text empty) when it cannot be read.
 bool readTextFile(const std::string& path, std::string& text);
 
+// Reads the file at `path` piece by piece through one reused buffer and calls consume(piece) for
+// each piece: one or more consecutive whole lines, each ending in '\n' except the file's last line
+// when it has no line end. The pieces joined are the file's text, so a reader that keeps its line
+// count across pieces sees what it would see in the whole text, without the whole file in memory.
+// `sizeHint` (when not null) receives the file's size in bytes, or 0 when unknown, before the
+// first piece. Returns false when the file cannot be opened, is a directory, or a read fails
+// (then the pieces before the failure have been consumed).
+bool readTextPieces(const std::string& path, const std::function<void(std::string_view)>& consume,
+                    size_t* sizeHint = nullptr);
+
+// Vertex and edge counts to reserve room for when building a mesh from `bytes` of OBJ text: a
+// generous estimate for ordinary files, capped so that a large file of other lines cannot make a
+// reader reserve much. Too small an estimate only costs regrowth.
+struct ObjCountEstimateT
+{
+    size_t vertices = 0;
+    size_t edges = 0;
+};
+ObjCountEstimateT estimateObjCounts(size_t bytes);
+
 // Splits a text into lines at '\n'. A final line without a line end is returned like any other;
 // a text ending in '\n' has no extra empty line after it.
 class ObjLineReaderT
 {
 public:
-    explicit ObjLineReaderT(std::string_view text)
+    // `linesBefore` is the number of lines that came before `text` (for a text read in pieces).
+    explicit ObjLineReaderT(std::string_view text, size_t linesBefore = 0)
         : text_(text)
+        , lineNumber_(linesBefore)
     {
     }
 

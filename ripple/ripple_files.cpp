@@ -12,7 +12,6 @@
 #include <algorithm>
 #include <charconv>
 #include <cstdint>
-#include <filesystem>
 #include <vector>
 
 namespace ripple
@@ -48,13 +47,6 @@ bool readCoordinates(const std::vector<std::string_view>& tokens, float xyz[3])
     return true;
 }
 
-// A directory opens as a stream but holds no text.
-bool readableFile(const std::string& path)
-{
-    std::error_code error;
-    return !std::filesystem::is_directory(path, error);
-}
-
 void appendFloat(std::string& out, float value)
 {
     char buffer[32];
@@ -69,113 +61,201 @@ void appendInteger(std::string& out, long long value)
     out.append(buffer, result.ptr);
 }
 
-} // namespace
-
-void readPolygonObjText(MeshT& mesh, std::string_view text)
+// Parses OBJ text given in pieces of whole lines into a MeshBuilderT, counting lines across the
+// pieces for the diagnostics.
+class PolygonObjReaderT
 {
-    MeshBuilderT builder(mesh);
-    ObjLineReaderT lines(text);
-    std::vector<std::string_view> tokens;
-    std::vector<int64_t> references;
-    std::string_view line;
-    while (lines.next(line))
+public:
+    explicit PolygonObjReaderT(MeshT& mesh)
+        : builder_(mesh)
     {
-        const ObjLineStatusT status = splitObjLine(line, tokens);
-        if (tokens.empty())
+    }
+
+    // Sizes the builder for a text of `bytes` bytes.
+    void expectBytes(size_t bytes)
+    {
+        const ObjCountEstimateT counts = estimateObjCounts(bytes);
+        builder_.reserveVertices(counts.vertices);
+        builder_.reserveEdges(counts.edges);
+    }
+
+    void parse(std::string_view text)
+    {
+        ObjLineReaderT lines(text, lines_);
+        std::string_view line;
+        while (lines.next(line))
         {
-            continue;
+            parseLine(line, lines.lineNumber());
         }
-        const bool vertexLine = tokens[0] == "v";
-        const bool faceLine = tokens[0][0] == 'f';
-        if (status == ObjLineStatusT::kOverlong)
+        lines_ = lines.lineNumber();
+    }
+
+    void finish() { builder_.finish(); }
+
+private:
+    void parseLine(std::string_view line, size_t lineNumber);
+
+    MeshBuilderT builder_;
+    std::vector<std::string_view> tokens_;
+    std::vector<int64_t> references_;
+    size_t lines_ = 0;
+};
+
+void PolygonObjReaderT::parseLine(std::string_view line, size_t lineNumber)
+{
+    const ObjLineStatusT status = splitObjLine(line, tokens_);
+    if (tokens_.empty())
+    {
+        return;
+    }
+    const bool vertexLine = tokens_[0] == "v";
+    const bool faceLine = tokens_[0][0] == 'f';
+    if (status == ObjLineStatusT::kOverlong)
+    {
+        // Only vertex and face lines carry meaning here; a long word elsewhere is harmless.
+        if (vertexLine || faceLine)
         {
-            // Only vertex and face lines carry meaning here; a long word elsewhere is harmless.
-            if (vertexLine || faceLine)
-            {
-                rippleLine("skipped line " + std::to_string(lines.lineNumber()) +
-                           ": token longer than " + std::to_string(kMaxObjTokenLength) +
-                           " characters");
-            }
-            continue;
+            rippleLine("skipped line " + std::to_string(lineNumber) + ": token longer than " +
+                       std::to_string(kMaxObjTokenLength) + " characters");
         }
-        if (vertexLine)
+        return;
+    }
+    if (vertexLine)
+    {
+        float xyz[3];
+        if (tokens_.size() < 4)
         {
-            float xyz[3];
-            if (tokens.size() < 4)
-            {
-                continue;
-            }
-            if (!readCoordinates(tokens, xyz))
-            {
-                rippleLine("skipped vertex at line " + std::to_string(lines.lineNumber()) +
-                           ": coordinate not a finite float");
-                continue;
-            }
-            builder.addVertex(xyz[0], xyz[1], xyz[2]);
+            return;
         }
-        else if (faceLine)
+        if (!readCoordinates(tokens_, xyz))
         {
-            references.clear();
-            for (size_t i = 1; i < tokens.size() && tokens[i][0] != '#'; ++i)
-            {
-                references.push_back(parseObjInteger(tokens[i]));
-            }
-            if (references.size() >= 3)
-            {
-                builder.addObjFace(references, lines.lineNumber());
-            }
+            rippleLine("skipped vertex at line " + std::to_string(lineNumber) +
+                       ": coordinate not a finite float");
+            return;
+        }
+        builder_.addVertex(xyz[0], xyz[1], xyz[2]);
+    }
+    else if (faceLine)
+    {
+        references_.clear();
+        for (size_t i = 1; i < tokens_.size() && tokens_[i][0] != '#'; ++i)
+        {
+            references_.push_back(parseObjInteger(tokens_[i]));
+        }
+        if (references_.size() >= 3)
+        {
+            builder_.addObjFace(references_, lineNumber);
         }
     }
-    builder.finish();
 }
 
-bool readPolygonObj(MeshT& mesh, const std::string& path)
+// Takes the saved positions from paramfile text given in pieces of whole lines.
+class SavedPositionsReaderT
 {
-    std::string text;
-    if (!readableFile(path) || !readTextFile(path, text))
+public:
+    explicit SavedPositionsReaderT(MeshT& mesh)
+        : mesh_(mesh)
     {
-        return false;
     }
-    readPolygonObjText(mesh, text);
-    return true;
-}
 
-SavedPositionsT readSavedPositionsText(MeshT& mesh, std::string_view text)
-{
-    SavedPositionsT result;
-    ObjLineReaderT lines(text);
-    std::vector<std::string_view> tokens;
-    std::string_view line;
-    while (lines.next(line))
+    void parse(std::string_view text)
     {
-        const ObjLineStatusT status = splitObjLine(line, tokens);
-        if (tokens.empty() || tokens[0] != "v")
+        ObjLineReaderT lines(text);
+        std::string_view line;
+        while (lines.next(line))
         {
-            continue;
+            parseLine(line);
+        }
+    }
+
+    size_t positions() const { return positions_; }
+
+private:
+    void parseLine(std::string_view line)
+    {
+        const ObjLineStatusT status = splitObjLine(line, tokens_);
+        if (tokens_.empty() || tokens_[0] != "v")
+        {
+            return;
         }
         float xyz[3];
-        if (status == ObjLineStatusT::kOverlong || !readCoordinates(tokens, xyz) ||
-            result.positions >= mesh.byIndex.size())
+        if (status == ObjLineStatusT::kOverlong || !readCoordinates(tokens_, xyz) ||
+            positions_ >= mesh_.byIndex.size())
         {
             rippleLine("cannot read parametric vertex " + std::string(printable(line)));
-            continue;
+            return;
         }
-        mesh.byIndex[result.positions++]->savedPos = {xyz[0], xyz[1], xyz[2]};
+        mesh_.byIndex[positions_++]->savedPos = {xyz[0], xyz[1], xyz[2]};
     }
+
+    MeshT& mesh_;
+    std::vector<std::string_view> tokens_;
+    size_t positions_ = 0;
+};
+
+// Computes every face's savedNormal and sets useSaved, the end of reading saved positions.
+void finishSavedPositions(MeshT& mesh)
+{
     for (FaceT* face : mesh.faces())
     {
         faceSavedNormal(*face);
     }
     mesh.useSaved = true;
+}
+
+} // namespace
+
+void readPolygonObjText(MeshT& mesh, std::string_view text)
+{
+    PolygonObjReaderT reader(mesh);
+    reader.expectBytes(text.size());
+    reader.parse(text);
+    reader.finish();
+}
+
+bool readPolygonObj(MeshT& mesh, const std::string& path)
+{
+    PolygonObjReaderT reader(mesh);
+    size_t bytes = 0;
+    bool sized = false;
+    const bool read = readTextPieces(
+        path,
+        [&](std::string_view piece)
+        {
+            if (!sized)
+            {
+                reader.expectBytes(bytes);
+                sized = true;
+            }
+            reader.parse(piece);
+        },
+        &bytes);
+    if (!read && !sized)
+    {
+        return false;
+    }
+    reader.finish();
+    return read;
+}
+
+SavedPositionsT readSavedPositionsText(MeshT& mesh, std::string_view text)
+{
+    SavedPositionsReaderT reader(mesh);
+    reader.parse(text);
+    finishSavedPositions(mesh);
+    SavedPositionsT result;
+    result.positions = reader.positions();
     return result;
 }
 
 SavedPositionsT readSavedPositions(MeshT& mesh, const std::string& path)
 {
-    std::string text;
-    const bool opened = readableFile(path) && readTextFile(path, text);
-    SavedPositionsT result = readSavedPositionsText(mesh, opened ? text : std::string_view());
+    SavedPositionsReaderT reader(mesh);
+    const bool opened = readTextPieces(path, [&](std::string_view piece) { reader.parse(piece); });
+    finishSavedPositions(mesh);
+    SavedPositionsT result;
     result.opened = opened;
+    result.positions = reader.positions();
     return result;
 }
 

@@ -19,8 +19,9 @@ namespace ripple
 // Ends with the builder's finish (no curves). Never throws.
 void readPolygonObjText(MeshT& mesh, std::string_view text);
 
-// readPolygonObjText on the file at `path`. Returns false, leaving the mesh empty, when the file
-// cannot be read (nothing is printed).
+// readPolygonObjText on the file at `path`, read in pieces of whole lines. Returns false, leaving
+// the mesh empty, when the file cannot be opened (nothing is printed); when a read fails part way,
+// the mesh keeps the lines before the failure and false is returned.
 bool readPolygonObj(MeshT& mesh, const std::string& path);
 
 // What readSavedPositions found.
@@ -37,8 +38,9 @@ struct SavedPositionsT
 // and sets useSaved (whatever the text held). Call after indexVertices and buildFaces.
 SavedPositionsT readSavedPositionsText(MeshT& mesh, std::string_view text);
 
-// readSavedPositionsText on the file at `path`; when it cannot be read, `opened` is false and
-// only the saved normals and useSaved are set.
+// readSavedPositionsText on the file at `path`, read in pieces of whole lines; when it cannot be
+// read, `opened` is false and only the saved normals and useSaved are set (a read failing part
+// way keeps the positions before it).
 SavedPositionsT readSavedPositions(MeshT& mesh, const std::string& path);
 
 // The OBJ text of the mesh: "# created by drift ", "# stats: V vertices, F faces.", one `v` line

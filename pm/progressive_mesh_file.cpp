@@ -7,12 +7,20 @@
 #include "mesh/diagnostics.h"
 #include "pm/atomic_file.h"
 
+#include "mesh/block_pool.h"
+
+#include <algorithm>
 #include <cerrno>
 #include <charconv>
 #include <climits>
-#include <cstdio>
 #include <cstdlib>
 #include <string>
+#include <string_view>
+#include <system_error>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace
 {
@@ -20,20 +28,24 @@ namespace
 // Longest first word a line may have (the format itself has one letter there).
 constexpr size_t kWordLimit = 255;
 
-void appendInt(std::string& out, long long value)
+// Text buffers of whole files (tens of megabytes for a large mesh), offered for huge pages: on
+// small pages, faulting the buffer in costs more than converting its contents.
+using FileTextT = std::basic_string<char, std::char_traits<char>, HugePageAllocatorT<char>>;
+
+template <class StringT> void appendInt(StringT& out, long long value)
 {
     char buffer[24];
     auto result = std::to_chars(buffer, buffer + sizeof buffer, value);
-    out.append(buffer, result.ptr);
+    out.append(buffer, size_t(result.ptr - buffer));
 }
 
 // A value in C's "%.12e" form (the form the writer's stream produces).
-void appendFloat(std::string& out, float value)
+template <class StringT> void appendFloat(StringT& out, float value)
 {
     char buffer[64];
     auto result = std::to_chars(buffer, buffer + sizeof buffer, double(value),
                                 std::chars_format::scientific, 12);
-    out.append(buffer, result.ptr);
+    out.append(buffer, size_t(result.ptr - buffer));
 }
 
 bool isBlank(char c)
@@ -41,14 +53,21 @@ bool isBlank(char c)
     return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
 }
 
-// Converts one line the way sscanf converts it with "%s" followed by ints ('d') and floats
-// ('f') as listed in `kinds`, each preceded by any white space. Returns the number of fields
-// converted (the word counts as one); stops at the first field that does not convert.
+bool isDigit(char c)
+{
+    return c >= '0' && c <= '9';
+}
+
+// Converts one line the way sscanf converts a NUL-terminated copy of it with "%s" followed by
+// ints ('d') and floats ('f'), each preceded by any white space: a NUL byte ends the line. Plain
+// decimal numbers take a fast path that gives strtoll's and strtof's results; anything else
+// (a plus sign, hexadecimal, infinities, NaN, values out of range) goes to the C library itself.
 class LineScanT
 {
 public:
-    explicit LineScanT(const std::string& line)
-        : p_(line.c_str())
+    explicit LineScanT(std::string_view line)
+        : p_(line.data())
+        , end_(line.data() + line.size())
     {
     }
 
@@ -56,7 +75,7 @@ public:
     {
         skipBlanks();
         const char* start = p_;
-        while (*p_ != '\0' && !isBlank(*p_))
+        while (p_ < end_ && *p_ != '\0' && !isBlank(*p_))
         {
             ++p_;
         }
@@ -67,10 +86,84 @@ public:
     bool integer(int& value)
     {
         skipBlanks();
+        const char* digits = p_ < end_ && *p_ == '-' ? p_ + 1 : p_;
+        if (digits < end_ && isDigit(*digits))
+        {
+            long long v = 0;
+            const auto [ptr, ec] = std::from_chars(p_, end_, v);
+            if (ec == std::errc::result_out_of_range)
+            {
+                return false; // strtoll reports ERANGE
+            }
+            if (ec == std::errc())
+            {
+                return accept(v, ptr, value);
+            }
+        }
+        const std::string token = tokenAt();
         errno = 0;
         char* end = nullptr;
-        const long long v = std::strtoll(p_, &end, 10);
-        if (end == p_ || errno == ERANGE || v < INT_MIN || v > INT_MAX)
+        const long long v = std::strtoll(token.c_str(), &end, 10);
+        if (end == token.c_str() || errno == ERANGE)
+        {
+            return false;
+        }
+        return accept(v, p_ + (end - token.c_str()), value);
+    }
+
+    bool real(float& value)
+    {
+        skipBlanks();
+        const char* digits = p_ < end_ && *p_ == '-' ? p_ + 1 : p_;
+        if (digits < end_ && (isDigit(*digits) || *digits == '.'))
+        {
+            // Accepted only when it took the whole token: a decimal number that strtof would
+            // read further (a hexadecimal one, an exponent without digits) takes the slow path.
+            float v = 0.0f;
+            const auto [ptr, ec] = std::from_chars(p_, end_, v);
+            if (ec == std::errc() && (ptr == end_ || *ptr == '\0' || isBlank(*ptr)))
+            {
+                p_ = ptr;
+                value = v;
+                return true;
+            }
+        }
+        const std::string token = tokenAt();
+        char* end = nullptr;
+        const float v = std::strtof(token.c_str(), &end);
+        if (end == token.c_str())
+        {
+            return false;
+        }
+        p_ += end - token.c_str();
+        value = v;
+        return true;
+    }
+
+private:
+    void skipBlanks()
+    {
+        while (p_ < end_ && isBlank(*p_))
+        {
+            ++p_;
+        }
+    }
+
+    // The characters from here to the next blank or NUL: no number strtoll or strtof reads
+    // reaches past them.
+    std::string tokenAt() const
+    {
+        const char* q = p_;
+        while (q < end_ && *q != '\0' && !isBlank(*q))
+        {
+            ++q;
+        }
+        return std::string(p_, q);
+    }
+
+    bool accept(long long v, const char* end, int& value)
+    {
+        if (v < INT_MIN || v > INT_MAX)
         {
             return false;
         }
@@ -79,47 +172,54 @@ public:
         return true;
     }
 
-    bool real(float& value)
-    {
-        skipBlanks();
-        char* end = nullptr;
-        const float v = std::strtof(p_, &end);
-        if (end == p_)
-        {
-            return false;
-        }
-        p_ = end;
-        value = v;
-        return true;
-    }
-
-private:
-    void skipBlanks()
-    {
-        while (*p_ != '\0' && isBlank(*p_))
-        {
-            ++p_;
-        }
-    }
     const char* p_;
+    const char* end_;
 };
 
-bool readFileText(const std::string& path, std::string& text)
+// Reads the whole file into `text` with one read into a buffer of the file's size where the
+// size is known.
+bool readFileText(const std::string& path, FileTextT& text)
 {
-    std::FILE* file = std::fopen(path.c_str(), "rb");
-    if (file == nullptr)
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
     {
         return false;
     }
-    text.clear();
-    char buffer[1 << 16];
-    size_t n;
-    while ((n = std::fread(buffer, 1, sizeof buffer, file)) > 0)
+    struct stat status = {};
+    size_t expected = 0;
+    if (::fstat(fd, &status) == 0 && S_ISREG(status.st_mode) && status.st_size > 0)
     {
-        text.append(buffer, n);
+        expected = size_t(status.st_size);
     }
-    const bool ok = std::ferror(file) == 0;
-    std::fclose(file);
+    text.clear();
+    bool ok = true;
+    size_t done = 0;
+    // One byte more than expected, so that the end of the file is seen without growing.
+    text.resize(std::max<size_t>(expected + 1, 1 << 16));
+    while (true)
+    {
+        if (done == text.size())
+        {
+            text.resize(2 * text.size());
+        }
+        const ssize_t n = ::read(fd, text.data() + done, text.size() - done);
+        if (n == 0)
+        {
+            break;
+        }
+        if (n < 0)
+        {
+            if (errno == EINTR)
+            {
+                continue;
+            }
+            ok = false;
+            break;
+        }
+        done += size_t(n);
+    }
+    ::close(fd);
+    text.resize(done);
     return ok;
 }
 
@@ -127,7 +227,6 @@ bool readFileText(const std::string& path, std::string& text)
 // before the line feed is dropped).
 template <class HandleT> void forEachLine(std::string_view text, HandleT&& handle)
 {
-    std::string line;
     size_t start = 0;
     while (start < text.size())
     {
@@ -143,28 +242,29 @@ template <class HandleT> void forEachLine(std::string_view text, HandleT&& handl
         }
         if (!view.empty())
         {
-            line.assign(view);
-            handle(line);
+            handle(view);
         }
         start = end + 1;
     }
 }
 
-void reportLine(const char* message, const std::string& line, PmReadReportT& report)
+void reportLine(const char* message, std::string_view line, PmReadReportT& report)
 {
-    meshDiagnostic(std::string(message) + line);
+    std::string text(message);
+    text.append(line);
+    meshDiagnostic(text);
     ++report.malformed;
 }
 
-} // namespace
-
-std::string ProgressiveMeshT::fileText(bool rearranged) const
+// The file's text for fileText and write.
+template <class StringT>
+void appendFileText(const ProgressiveMeshT& pm, bool rearranged, StringT& out)
 {
-    std::string out;
-    out.reserve(64 + 24 * levels.size() + 70 * mesh_.vertexCount() + 16 * colls.size() +
-                64 * vvs.size());
+    const MeshT& mesh = pm.mesh();
+    out.reserve(64 + 24 * pm.levels.size() + 70 * mesh.vertexCount() + 16 * pm.colls.size() +
+                64 * pm.vvs.size());
     out += "# Progressive Mesh file\n# bounding box\nb ";
-    const Vec3T corners[2] = {mesh_.bboxMin, mesh_.bboxMax};
+    const Vec3T corners[2] = {mesh.bboxMin, mesh.bboxMax};
     for (int c = 0; c < 2; ++c)
     {
         for (int i = 0; i < 3; ++i)
@@ -177,14 +277,14 @@ std::string ProgressiveMeshT::fileText(bool rearranged) const
         }
     }
     out += "\n# levels\n";
-    for (int32_t start : levels)
+    for (int32_t start : pm.levels)
     {
         out += "l ";
         appendInt(out, start);
         out += '\n';
     }
     out += "# base mesh coordinates\n";
-    for (const VertexT* v : mesh_.vertices())
+    for (const VertexT* v : mesh.vertices())
     {
         out += "v ";
         appendInt(out, v->index);
@@ -196,7 +296,7 @@ std::string ProgressiveMeshT::fileText(bool rearranged) const
         out += '\n';
     }
     out += "# edge collapse pairs\n";
-    for (const CollapseT& c : colls)
+    for (const CollapseT& c : pm.colls)
     {
         out += "c ";
         appendInt(out, c.vertex);
@@ -218,27 +318,37 @@ std::string ProgressiveMeshT::fileText(bool rearranged) const
     if (rearranged)
     {
         out += "# these were rearranged\n";
-        for (const CollapseT& c : colls)
+        for (const CollapseT& c : pm.colls)
         {
-            if (c.detail >= 0 && size_t(c.detail) < vvs.size())
+            if (c.detail >= 0 && size_t(c.detail) < pm.vvs.size())
             {
-                detailLine(vvs[size_t(c.detail)]);
+                detailLine(pm.vvs[size_t(c.detail)]);
             }
         }
     }
     else
     {
-        for (const VertexDetailT& d : vvs)
+        for (const VertexDetailT& d : pm.vvs)
         {
             detailLine(d);
         }
     }
+}
+
+} // namespace
+
+std::string ProgressiveMeshT::fileText(bool rearranged) const
+{
+    std::string out;
+    appendFileText(*this, rearranged, out);
     return out;
 }
 
 bool ProgressiveMeshT::write(const std::string& path, bool rearranged) const
 {
-    if (!writeFileAtomically(path, fileText(rearranged)))
+    FileTextT text;
+    appendFileText(*this, rearranged, text);
+    if (!writeFileAtomically(path, std::string_view(text.data(), text.size())))
     {
         meshDiagnostic("cannot write " + path);
         return false;
@@ -252,12 +362,12 @@ PmReadReportT ProgressiveMeshT::read(const std::string& path)
     {
         return {};
     }
-    std::string text;
+    FileTextT text;
     if (!readFileText(path, text))
     {
         return {};
     }
-    return readText(text);
+    return readText(std::string_view(text.data(), text.size()));
 }
 
 PmReadReportT ProgressiveMeshT::readText(std::string_view text)
@@ -269,7 +379,7 @@ PmReadReportT ProgressiveMeshT::readText(std::string_view text)
     }
     report.opened = true;
     forEachLine(text,
-                [&](const std::string& line)
+                [&](std::string_view line)
                 {
                     LineScanT scan(line);
                     switch (line[0])
@@ -325,12 +435,12 @@ PmReadReportT ProgressiveMeshT::readText(std::string_view text)
 
 PmReadReportT ProgressiveMeshT::readCoefficients(const std::string& path)
 {
-    std::string text;
+    FileTextT text;
     if (!readFileText(path, text))
     {
         return {};
     }
-    return readCoefficientsText(text);
+    return readCoefficientsText(std::string_view(text.data(), text.size()));
 }
 
 PmReadReportT ProgressiveMeshT::readCoefficientsText(std::string_view text)
@@ -341,7 +451,7 @@ PmReadReportT ProgressiveMeshT::readCoefficientsText(std::string_view text)
     size_t nextDetail = 0;
     constexpr const char* kMessage = "could not read base vertex: ";
     forEachLine(text,
-                [&](const std::string& line)
+                [&](std::string_view line)
                 {
                     LineScanT scan(line);
                     if (line[0] == 'v')

@@ -7,8 +7,13 @@
 
 #include <unistd.h>
 
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <random>
 #include <sstream>
 
 namespace
@@ -243,6 +248,120 @@ TEST(ProgressiveMeshTFile, floatsReadBackUnchanged)
     ASSERT_EQ(pm.readCoefficientsText("d 1.250000000000e-001 2.0e+000 -3.5E-003\n").details, 1u);
     EXPECT_EQ(pm.vvs[0].t1, 0.125f);
     EXPECT_EQ(pm.vvs[0].n, -3.5e-3f);
+}
+
+// What the readers must give for one line: sscanf-like conversion of a NUL-terminated copy with
+// strtoll and strtof, field after field, each after any white space.
+struct ReferenceScanT
+{
+    const char* p;
+    bool blank(char c) const { return c != '\0' && std::strchr(" \t\n\v\f\r", c) != nullptr; }
+    void skip()
+    {
+        while (blank(*p))
+        {
+            ++p;
+        }
+    }
+    bool word()
+    {
+        skip();
+        const char* start = p;
+        while (*p != '\0' && !blank(*p))
+        {
+            ++p;
+        }
+        return p > start && p - start <= 255;
+    }
+    bool integer(int& value)
+    {
+        skip();
+        errno = 0;
+        char* end = nullptr;
+        const long long v = std::strtoll(p, &end, 10);
+        if (end == p || errno == ERANGE || v < INT_MIN || v > INT_MAX)
+        {
+            return false;
+        }
+        p = end;
+        value = int(v);
+        return true;
+    }
+    bool real(float& value)
+    {
+        skip();
+        char* end = nullptr;
+        value = std::strtof(p, &end);
+        const bool ok = end != p;
+        p = end;
+        return ok;
+    }
+};
+
+uint32_t bitsOf(float f)
+{
+    uint32_t bits;
+    std::memcpy(&bits, &f, sizeof bits);
+    return bits;
+}
+
+TEST(ProgressiveMeshTFile, numbersConvertAsTheCLibraryDoes)
+{
+    // Decimal numbers take a fast path; everything else must still convert (or fail) exactly as
+    // strtof and strtoll do, and a NUL byte ends the line for the conversion.
+    std::vector<std::string> tokens;
+    std::stringstream listed("1 -2 0.5 -.25 . - +3 +-1 1e 1e+ 2E-3x 7.e2 0x1p3 0X1.8P1 0x inf "
+                             "-Infinity nan -nan(12) 1e39 -1e39 1e-46 1.401298464324817e-45 "
+                             "1.1754942e-38 3.4028235e38 3.40282357e38 "
+                             "0.100000001490116119384765625 00012 1_000 5,5 12ab "
+                             "9223372036854775808 2147483647 -2147483648 2147483648 "
+                             "1e1000000000000 0.000000000000000000001e21");
+    for (std::string token; listed >> token;)
+    {
+        tokens.push_back(token);
+    }
+    tokens.push_back(std::string(400, '7'));
+    tokens.push_back("1" + std::string(60, '0') + "e-60");
+    tokens.push_back(std::string{'4', '\0', '5'});
+    tokens.push_back("");
+    std::mt19937 random(7);
+    auto pick = [&] { return tokens[random() % tokens.size()]; };
+    auto space = [&] { return std::string(" \t\r\v\f").substr(random() % 5, 1 + random() % 2); };
+    SmallMeshT small;
+    ProgressiveMeshT pm(small.mesh);
+    pm.vvs.resize(1);
+    DiagnosticCaptureT capture;
+    for (int trial = 0; trial < 4000; ++trial)
+    {
+        const std::string line = "d" + space() + pick() + space() + pick() + " " + pick() +
+                                 (random() % 2 ? "" : space() + pick());
+        ReferenceScanT ref{line.c_str()};
+        float t1 = 0, t2 = 0, n = 0;
+        const bool expected = ref.word() && ref.real(t1) && ref.real(t2) && ref.real(n);
+        pm.vvs[0] = VertexDetailT();
+        const PmReadReportT report = pm.readCoefficientsText(line + "\n");
+        ASSERT_EQ(report.details, expected ? 1u : 0u) << line;
+        if (expected)
+        {
+            ASSERT_EQ(bitsOf(pm.vvs[0].t1), bitsOf(t1)) << line;
+            ASSERT_EQ(bitsOf(pm.vvs[0].t2), bitsOf(t2)) << line;
+            ASSERT_EQ(bitsOf(pm.vvs[0].n), bitsOf(n)) << line;
+        }
+
+        const std::string collapse = "c " + pick() + space() + pick();
+        ReferenceScanT cref{collapse.c_str()};
+        int vertex = 0, ringPos = 0;
+        const bool converts = cref.word() && cref.integer(vertex) && cref.integer(ringPos);
+        MeshT other;
+        ProgressiveMeshT hierarchy(other);
+        hierarchy.readText(collapse);
+        ASSERT_EQ(hierarchy.colls.size(), converts ? 1u : 0u) << collapse;
+        if (converts)
+        {
+            EXPECT_EQ(hierarchy.colls[0].vertex, vertex) << collapse;
+            EXPECT_EQ(hierarchy.colls[0].ringPos, ringPos) << collapse;
+        }
+    }
 }
 
 TEST(ProgressiveMeshTFile, failedWriteIsReportedAndLeavesNoFile)

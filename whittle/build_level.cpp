@@ -373,11 +373,45 @@ LevelReportT simplificationPass(ProgressiveMeshT& pm)
     // finally their end points and neighbouring records as their turn approaches. Set-aside marks
     // only grow during the pass, so what the scout passed over is skipped by the loop as well;
     // queued candidates are tested again when their turn comes.
+    // Once a queued candidate's dedge is known, two cursors walk ahead around its end points,
+    // one rotate step per turn of the loop, fetching each edge record, the neighbour and face
+    // behind it and the edge opposite: the rings the legality test, the detail and the collapse
+    // read are then cached when the candidate's turn comes. Each step reads only a record fetched
+    // a turn earlier. A cursor may pass through records that a collapse has meanwhile removed;
+    // those stay in their pool and the cursor only fetches through them.
     constexpr size_t kQueue = 32;
     constexpr size_t kAhead = 16;
     constexpr size_t kMiddle = 8;
     constexpr size_t kNear = 3;
+    constexpr int kCursorSteps = 8;
+    struct CursorT
+    {
+        DedgeT start[2];
+        DedgeT at[2];
+        int steps = kCursorSteps;
+    };
     uint64_t queue[kQueue];
+    CursorT cursors[kQueue];
+    auto advance = [](CursorT& cursor)
+    {
+        for (int k = 0; k < 2; ++k)
+        {
+            const DedgeT g = cursor.at[k];
+            if (!g)
+            {
+                continue;
+            }
+            const EdgeT* e = g.edge();
+            const int side = g.side();
+            __builtin_prefetch(e->vert[1 - side]);
+            __builtin_prefetch(e->faceOf[side]);
+            __builtin_prefetch(e->next[side].edge());
+            const DedgeT rotated = e->next[1 - side];
+            __builtin_prefetch(rotated.edge());
+            cursor.at[k] = rotated == cursor.start[k] ? DedgeT() : rotated;
+        }
+        ++cursor.steps;
+    };
     size_t head = 0;
     size_t tail = 0;
     size_t scout = 0;
@@ -399,8 +433,12 @@ LevelReportT simplificationPass(ProgressiveMeshT& pm)
         const uint64_t entry = queue[head++ % kQueue];
         if (head + kMiddle < tail)
         {
-            prefetchEdge(dedges[size_t(queue[(head + kMiddle) % kQueue] & 0xffffffffu)]);
+            const size_t slot = (head + kMiddle) % kQueue;
+            const DedgeT ahead = dedges[size_t(queue[slot] & 0xffffffffu)];
+            prefetchEdge(ahead);
+            cursors[slot] = CursorT{{ahead, ahead.sym()}, {ahead, ahead.sym()}, 0};
         }
+
         if (head + kNear < tail)
         {
             prefetchEnds(dedges[size_t(queue[(head + kNear) % kQueue] & 0xffffffffu)]);
@@ -413,6 +451,15 @@ LevelReportT simplificationPass(ProgressiveMeshT& pm)
         if (pm.isVertexSetAside(int32_t(entry >> 32)))
         {
             continue;
+        }
+        // The cursors step only on turns that go on to test a candidate, so that a turn's fetches
+        // have the test's time to arrive.
+        for (size_t j = head; j < tail && j < head + kMiddle; ++j)
+        {
+            if (cursors[j % kQueue].steps < kCursorSteps)
+            {
+                advance(cursors[j % kQueue]);
+            }
         }
         const DedgeT d = dedges[size_t(entry & 0xffffffffu)];
         if (!isCollapseLegal(pm, *d.edge()))

@@ -153,6 +153,58 @@ template <class VectorT> void radixSortByKey(VectorT& items, VectorT& scratch)
     }
 }
 
+// Walks rings ahead of the code that will read them: each cursor steps once around its vertex per
+// call of step(), fetching the edge record it reaches and the neighbour and face behind it. A step
+// reads only a record fetched one step earlier, so a few walks in flight overlap their waits
+// instead of paying for each record in turn.
+class RingPrefetcherT
+{
+public:
+    // Starts a walk around v (its record should have been fetched some time before); ignored
+    // when the maximum number of walks is in flight.
+    void start(const VertexT* v)
+    {
+        if (count_ < kMaxWalks && v->dedge)
+        {
+            __builtin_prefetch(v->dedge.edge());
+            walks_[count_++] = WalkT{v->dedge, v->dedge, 0};
+        }
+    }
+
+    void step()
+    {
+        for (size_t i = 0; i < count_;)
+        {
+            WalkT& walk = walks_[i];
+            const EdgeT* e = walk.at.edge();
+            const int side = walk.at.side();
+            __builtin_prefetch(e->vert[1 - side]);
+            __builtin_prefetch(e->faceOf[side]);
+            const DedgeT rotated = e->next[1 - side];
+            if (!rotated || rotated == walk.first || ++walk.steps == kMaxSteps)
+            {
+                walk = walks_[--count_];
+                continue;
+            }
+            __builtin_prefetch(rotated.edge());
+            walk.at = rotated;
+            ++i;
+        }
+    }
+
+private:
+    static constexpr size_t kMaxWalks = 32;
+    static constexpr int kMaxSteps = 16;
+    struct WalkT
+    {
+        DedgeT first;
+        DedgeT at;
+        int steps = 0;
+    };
+    WalkT walks_[kMaxWalks];
+    size_t count_ = 0;
+};
+
 // Reused buffers of the simplification pass. The listed candidates are kept as their dedges and
 // the indices of their origins at listing time, so that the take loop can pass over set-aside
 // ones without reaching into the mesh.
@@ -167,6 +219,8 @@ struct PassBuffersT
     // with that stamp has costed it; per vertex index: the stamp of the pass that walked it.
     HugeVectorT<uint64_t> costs;
     HugeVectorT<uint32_t> gathered;
+    // Per vertex index: the stamp of the pass whose sweep started fetching the vertex's ring.
+    HugeVectorT<uint32_t> prefetched;
     uint32_t stamp = 0;
     std::vector<RingEntryT> ring;
 };
@@ -217,12 +271,14 @@ LevelReportT simplificationPass(ProgressiveMeshT& pm)
     if (++buffers.stamp == 0)
     {
         std::fill(buffers.gathered.begin(), buffers.gathered.end(), 0);
+        std::fill(buffers.prefetched.begin(), buffers.prefetched.end(), 0);
         std::fill(buffers.costs.begin(), buffers.costs.end(), 0);
         buffers.stamp = 1;
     }
     if (buffers.gathered.size() < mesh.byIndex.size())
     {
         buffers.gathered.resize(mesh.byIndex.size(), 0);
+        buffers.prefetched.resize(mesh.byIndex.size(), 0);
     }
     // The first pass lists the most dedges, the second nearly all; sizing the buffers for every
     // dedge at once spares regrowing (and touching fresh memory twice).
@@ -319,10 +375,53 @@ LevelReportT simplificationPass(ProgressiveMeshT& pm)
     {
         mesh.recomputeEdgeWeights(unitWeights);
     }
+    // The sweep reads the end points of each edge and walks the ring of each vertex it meets for
+    // the first time. Two positions further along the edge list fetch what it will read: the end
+    // points far ahead, then, nearer, the rings of the vertices met for the first time.
+    constexpr size_t kEndsAhead = 24;
+    constexpr size_t kRingsAhead = 12;
+    RingPrefetcherT rings;
+    EdgeT* endsAhead = mesh.edges().front();
+    EdgeT* ringsAhead = mesh.edges().front();
+    for (size_t i = 0; i < kEndsAhead && endsAhead != nullptr; ++i)
+    {
+        endsAhead = endsAhead->nextInList;
+    }
+    for (size_t i = 0; i < kRingsAhead && ringsAhead != nullptr; ++i)
+    {
+        ringsAhead = ringsAhead->nextInList;
+    }
+    auto fetchAhead = [&]()
+    {
+        if (endsAhead != nullptr)
+        {
+            __builtin_prefetch(endsAhead->vert[0]);
+            __builtin_prefetch(endsAhead->vert[1]);
+            endsAhead = endsAhead->nextInList;
+        }
+        if (ringsAhead != nullptr)
+        {
+            for (const VertexT* v : ringsAhead->vert)
+            {
+                if (v->index >= 0 && size_t(v->index) < buffers.prefetched.size() &&
+                    buffers.prefetched[size_t(v->index)] != buffers.stamp)
+                {
+                    buffers.prefetched[size_t(v->index)] = buffers.stamp;
+                    rings.start(v);
+                }
+            }
+            ringsAhead = ringsAhead->nextInList;
+        }
+        rings.step();
+    };
     double shortest = 1e23;
     double longest = 0.0;
     for (EdgeT* e : mesh.edges())
     {
+        if (!firstPass)
+        {
+            fetchAhead();
+        }
         if (everyEdge)
         {
             recomputeEdgeWeight(*e, unitWeights, fromSaved);
@@ -344,8 +443,19 @@ LevelReportT simplificationPass(ProgressiveMeshT& pm)
         pm.lengthThreshold = float((shortest + 1e-6) * 2.0);
         threshold = pm.lengthThreshold;
         size_t position = 0;
+        endsAhead = mesh.edges().front();
+        ringsAhead = mesh.edges().front();
+        for (size_t i = 0; i < kEndsAhead && endsAhead != nullptr; ++i)
+        {
+            endsAhead = endsAhead->nextInList;
+        }
+        for (size_t i = 0; i < kRingsAhead && ringsAhead != nullptr; ++i)
+        {
+            ringsAhead = ringsAhead->nextInList;
+        }
         for (EdgeT* e : mesh.edges())
         {
+            fetchAhead();
             if (lengths[position++] < threshold)
             {
                 list(e);

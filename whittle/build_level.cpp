@@ -499,6 +499,10 @@ LevelReportT simplificationPass(ProgressiveMeshT& pm)
         DedgeT start[2];
         DedgeT at[2];
         int steps = kCursorSteps;
+        // The opposite edge fetched at the last step and the dedge across it fetched at the one
+        // before: the edge quantities the detail refreshes read the face and apex beyond them.
+        DedgeT opposite[2];
+        DedgeT across[2];
     };
     uint64_t queue[kQueue];
     CursorT cursors[kQueue];
@@ -506,6 +510,19 @@ LevelReportT simplificationPass(ProgressiveMeshT& pm)
     {
         for (int k = 0; k < 2; ++k)
         {
+            if (const DedgeT x = cursor.across[k])
+            {
+                __builtin_prefetch(x.edge()->vert[1 - x.side()]);
+                cursor.across[k] = DedgeT();
+            }
+            if (const DedgeT y = cursor.opposite[k])
+            {
+                const EdgeT* opposite = y.edge();
+                __builtin_prefetch(opposite->faceOf[1 - y.side()]);
+                cursor.across[k] = opposite->next[1 - y.side()];
+                __builtin_prefetch(cursor.across[k].edge());
+                cursor.opposite[k] = DedgeT();
+            }
             const DedgeT g = cursor.at[k];
             if (!g)
             {
@@ -515,7 +532,10 @@ LevelReportT simplificationPass(ProgressiveMeshT& pm)
             const int side = g.side();
             __builtin_prefetch(e->vert[1 - side]);
             __builtin_prefetch(e->faceOf[side]);
-            __builtin_prefetch(e->next[side].edge());
+            __builtin_prefetch(reinterpret_cast<const char*>(e) + 64);
+            cursor.opposite[k] = e->next[side];
+            __builtin_prefetch(cursor.opposite[k].edge());
+            __builtin_prefetch(reinterpret_cast<const char*>(cursor.opposite[k].edge()) + 64);
             const DedgeT rotated = e->next[1 - side];
             __builtin_prefetch(rotated.edge());
             cursor.at[k] = rotated == cursor.start[k] ? DedgeT() : rotated;
@@ -546,7 +566,7 @@ LevelReportT simplificationPass(ProgressiveMeshT& pm)
             const size_t slot = (head + kMiddle) % kQueue;
             const DedgeT ahead = dedges[size_t(queue[slot] & 0xffffffffu)];
             prefetchEdge(ahead);
-            cursors[slot] = CursorT{{ahead, ahead.sym()}, {ahead, ahead.sym()}, 0};
+            cursors[slot] = CursorT{{ahead, ahead.sym()}, {ahead, ahead.sym()}, 0, {}, {}};
         }
 
         if (head + kNear < tail)

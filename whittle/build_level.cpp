@@ -375,9 +375,10 @@ LevelReportT simplificationPass(ProgressiveMeshT& pm)
     {
         mesh.recomputeEdgeWeights(unitWeights);
     }
-    // The sweep reads the end points of each edge and walks the ring of each vertex it meets for
-    // the first time. Two positions further along the edge list fetch what it will read: the end
-    // points far ahead, then, nearer, the rings of the vertices met for the first time.
+    // The sweep reads the end points and candidates of each edge and walks the ring of each vertex
+    // it meets for the first time. Two positions further along the edge list fetch what it will
+    // read: end points and candidates far ahead, then, nearer, the rings of the vertices met for
+    // the first time.
     constexpr size_t kEndsAhead = 24;
     constexpr size_t kRingsAhead = 12;
     RingPrefetcherT rings;
@@ -397,6 +398,8 @@ LevelReportT simplificationPass(ProgressiveMeshT& pm)
         {
             __builtin_prefetch(endsAhead->vert[0]);
             __builtin_prefetch(endsAhead->vert[1]);
+            __builtin_prefetch(endsAhead->candidate[0]);
+            __builtin_prefetch(endsAhead->candidate[1]);
             endsAhead = endsAhead->nextInList;
         }
         if (ringsAhead != nullptr)

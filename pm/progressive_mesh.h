@@ -207,8 +207,8 @@ private:
 
     MeshT& mesh_;
     // Candidate records in chunks that never move (edges point at them), each one large buffer
-    // offered for huge pages: a large mesh makes millions of them.
-    static constexpr size_t kCandidateChunk = 65536;
+    // offered for huge pages: a large mesh makes millions of them. A chunk fills two huge pages.
+    static constexpr size_t kCandidateChunk = (size_t(4) << 20) / sizeof(CandidateT);
     std::vector<HugeVectorT<CandidateT>> candidateChunks_;
     size_t candidateChunkUsed_ = kCandidateChunk;
     std::vector<CandidateT*> freeCandidates_;

@@ -223,7 +223,7 @@ private:
     };
 
     MeshCoreT<V, E, F>& mesh_;
-    std::vector<V*> vertices_;
+    HugeVectorT<V*> vertices_;
     // Per vertex number: its first link, or kNoLink.
     HugeVectorT<uint32_t> heads_;
     HugeVectorT<LinkT> links_;

@@ -3,6 +3,7 @@
 // on every vertex number and every triangle; the writer restores the mesh as OBJ text.
 #include "ripple/ripple_files.h"
 
+#include "mesh/block_pool.h"
 #include "mesh/geometry.h"
 #include "mesh/mesh_builder.h"
 #include "mesh/obj_tokens.h"
@@ -10,8 +11,12 @@
 #include "ripple/ripple_log.h"
 
 #include <algorithm>
+#include <bit>
 #include <charconv>
 #include <cstdint>
+#include <cstring>
+#include <functional>
+#include <memory>
 #include <vector>
 
 namespace ripple
@@ -45,20 +50,6 @@ bool readCoordinates(const std::vector<std::string_view>& tokens, float xyz[3])
         }
     }
     return true;
-}
-
-void appendFloat(std::string& out, float value)
-{
-    char buffer[32];
-    const auto result = std::to_chars(buffer, buffer + sizeof buffer, value);
-    out.append(buffer, result.ptr);
-}
-
-void appendInteger(std::string& out, long long value)
-{
-    char buffer[24];
-    const auto result = std::to_chars(buffer, buffer + sizeof buffer, value);
-    out.append(buffer, result.ptr);
 }
 
 // Parses OBJ text given in pieces of whole lines into a MeshBuilderT, counting lines across the
@@ -259,36 +250,214 @@ SavedPositionsT readSavedPositions(MeshT& mesh, const std::string& path)
     return result;
 }
 
-std::string objText(const MeshT& mesh)
+namespace
 {
-    std::string out = "# created by drift \n# stats: ";
-    appendInteger(out, static_cast<long long>(mesh.vertexCount()));
-    out += " vertices, ";
-    appendInteger(out, static_cast<long long>(mesh.faces().size()));
-    out += " faces.\n";
-    out.reserve(out.size() + mesh.byIndex.size() * 40 + mesh.faces().size() * 24);
-    for (const VertexT* v : mesh.byIndex)
+
+// Collects OBJ text in a buffer of a fixed size and hands it on in pieces of whole lines.
+class PieceWriterT
+{
+public:
+    // Longest line the writer emits: "v " and three floats of at most 15 characters, or "f " and
+    // three numbers of at most 11, with separators and the line end.
+    static constexpr size_t kMaxLine = 64;
+
+    explicit PieceWriterT(const std::function<void(std::string_view)>& consume)
+        : buffer_(new char[kBytes])
+        , end_(buffer_.get() + kBytes - kMaxLine)
+        , at_(buffer_.get())
+        , consume_(consume)
     {
-        out += "v ";
-        appendFloat(out, v->pos.x);
-        out += ' ';
-        appendFloat(out, v->pos.y);
-        out += ' ';
-        appendFloat(out, v->pos.z);
-        out += '\n';
     }
-    // The edge list runs in creation order, so "edge list in order, side 0 before side 1, each
-    // face at the lowest dedge of its cycle" is the order of the faces' lowest dedge keys. Going
-    // through the face records and sorting by that key avoids chasing the edge list; the corners
-    // are taken while the face's edges are at hand.
-    struct FaceLineT
+
+    // Room for one more line of at most kMaxLine characters.
+    char* line()
     {
+        if (at_ > end_)
+        {
+            flush();
+        }
+        return at_;
+    }
+    // The line written from line() ends at `to` (past its '\n').
+    void lineEnds(char* to) { at_ = to; }
+
+    void flush()
+    {
+        if (at_ != buffer_.get())
+        {
+            consume_(std::string_view(buffer_.get(), size_t(at_ - buffer_.get())));
+            at_ = buffer_.get();
+        }
+    }
+
+private:
+    static constexpr size_t kBytes = size_t(1) << 20;
+    std::unique_ptr<char[]> buffer_;
+    char* end_;
+    char* at_;
+    const std::function<void(std::string_view)>& consume_;
+};
+
+char* putFloat(char* to, float value)
+{
+    return std::to_chars(to, to + 16, value).ptr;
+}
+
+char* putInteger(char* to, long long value)
+{
+    return std::to_chars(to, to + 24, value).ptr;
+}
+
+char* putText(char* to, std::string_view text)
+{
+    std::memcpy(to, text.data(), text.size());
+    return to + text.size();
+}
+
+// One `f` line waiting for its place: the corners' indices, lowest dedge first.
+struct FaceCornersT
+{
+    int32_t corner[3];
+};
+
+// The faces in the order of buildFaces: sorted by the key of their lowest dedge.
+struct FaceOrderT
+{
+    HugeVectorT<FaceCornersT> corners;
+    // Per face in order: key << 32 | position in `corners`, sorted.
+    HugeVectorT<uint64_t> order;
+    // Takes the position out of an entry of `order`.
+    uint64_t positionMask = 0xffffffffu;
+};
+
+// Sorts `keys` by their upper 32 bits, which are below 2^bits, by least significant digit first.
+void radixSortUpper(HugeVectorT<uint64_t>& keys, int bits)
+{
+    if (bits <= 0 || keys.size() < 2)
+    {
+        return;
+    }
+    const int passes = (bits + 11) / 12;
+    const int digitBits = (bits + passes - 1) / passes;
+    const size_t buckets = size_t(1) << digitBits;
+    HugeVectorT<uint64_t> other(keys.size());
+    std::vector<size_t> start(buckets);
+    for (int pass = 0; pass < passes; ++pass)
+    {
+        const int shift = 32 + pass * digitBits;
+        const uint64_t mask = buckets - 1;
+        std::fill(start.begin(), start.end(), 0);
+        for (uint64_t k : keys)
+        {
+            ++start[(k >> shift) & mask];
+        }
+        size_t sum = 0;
+        for (size_t& s : start)
+        {
+            const size_t count = s;
+            s = sum;
+            sum += count;
+        }
+        for (uint64_t k : keys)
+        {
+            other[start[(k >> shift) & mask]++] = k;
+        }
+        keys.swap(other);
+    }
+}
+
+// Walks the face list once and finds each face's lowest dedge and corners. The faces lie in the
+// list roughly in memory order, but their edges and vertices are spread over the pools once
+// collapses and splits have run; the walk therefore looks ahead along the list and prefetches,
+// stage by stage, the first edge of a face, the second, the third and the corner vertices, so
+// that the loads of many faces overlap.
+FaceOrderT faceOrder(const MeshT& mesh)
+{
+    FaceOrderT result = {};
+    result.corners.reserve(mesh.faces().size());
+    result.order.reserve(mesh.faces().size());
+    constexpr size_t kRing = 32;
+    constexpr size_t kFirstEdge = 24;
+    constexpr size_t kSecondEdge = 16;
+    constexpr size_t kThirdEdge = 10;
+    constexpr size_t kCorners = 4;
+    DedgeT ring[kRing];
+    const FaceT* next = mesh.faces().front();
+    size_t pulled = 0;
+    uint64_t largestKey = 0;
+    bool fits = mesh.faces().size() < (size_t(1) << 32);
+    for (size_t i = 0;; ++i)
+    {
+        while (next != nullptr && pulled <= i + kFirstEdge)
+        {
+            ring[pulled % kRing] = next->dedge;
+            __builtin_prefetch(next->dedge.edge());
+            next = next->nextInList;
+            ++pulled;
+        }
+        if (i >= pulled)
+        {
+            break;
+        }
+        if (i + kSecondEdge < pulled)
+        {
+            __builtin_prefetch(ring[(i + kSecondEdge) % kRing].next().edge());
+        }
+        if (i + kThirdEdge < pulled)
+        {
+            __builtin_prefetch(ring[(i + kThirdEdge) % kRing].next().next().edge());
+        }
+        if (i + kCorners < pulled)
+        {
+            const DedgeT d = ring[(i + kCorners) % kRing];
+            const DedgeT n = d.next();
+            __builtin_prefetch(d.org());
+            __builtin_prefetch(n.org());
+            __builtin_prefetch(n.next().org());
+        }
+        const DedgeT d0 = ring[i % kRing];
+        const DedgeT d1 = d0.next();
+        const DedgeT d2 = d1.next();
+        if (!d0 || !d1 || !d2 || d2.next() != d0)
+        {
+            continue;
+        }
+        const uint64_t k0 = d0.key();
+        const uint64_t k1 = d1.key();
+        const uint64_t k2 = d2.key();
+        const int32_t c0 = d0.org()->index;
+        const int32_t c1 = d1.org()->index;
+        const int32_t c2 = d2.org()->index;
         uint64_t key;
-        const VertexT* corner[3];
-    };
-    std::vector<FaceLineT> order;
-    order.reserve(mesh.faces().size());
-    for (FaceT* f : mesh.faces())
+        if (k0 < k1 && k0 < k2)
+        {
+            key = k0;
+            result.corners.push_back({{c0, c1, c2}});
+        }
+        else if (k1 < k2)
+        {
+            key = k1;
+            result.corners.push_back({{c1, c2, c0}});
+        }
+        else
+        {
+            key = k2;
+            result.corners.push_back({{c2, c0, c1}});
+        }
+        largestKey = std::max(largestKey, key);
+        result.order.push_back(key << 32 | uint64_t(result.corners.size() - 1));
+    }
+    fits = fits && largestKey < (uint64_t(1) << 32);
+    if (fits)
+    {
+        radixSortUpper(result.order, std::bit_width(largestKey));
+        return result;
+    }
+    // Keys or positions too large to share a word (edge serials past 2^31, which no mesh that
+    // fits in memory reaches): sort (key, position) pairs and keep the positions alone.
+    std::vector<std::pair<uint64_t, uint64_t>> pairs;
+    pairs.reserve(result.corners.size());
+    for (const FaceT* f : mesh.faces())
     {
         const DedgeT d0 = f->dedge;
         const DedgeT d1 = d0.next();
@@ -297,49 +466,91 @@ std::string objText(const MeshT& mesh)
         {
             continue;
         }
-        // Rotate so that the lowest dedge comes first.
-        const uint64_t k0 = d0.key();
-        const uint64_t k1 = d1.key();
-        const uint64_t k2 = d2.key();
-        if (k0 < k1 && k0 < k2)
-        {
-            order.push_back({k0, {d0.org(), d1.org(), d2.org()}});
-        }
-        else if (k1 < k2)
-        {
-            order.push_back({k1, {d1.org(), d2.org(), d0.org()}});
-        }
-        else
-        {
-            order.push_back({k2, {d2.org(), d0.org(), d1.org()}});
-        }
+        pairs.push_back({std::min({d0.key(), d1.key(), d2.key()}), pairs.size()});
     }
-    std::sort(order.begin(), order.end(),
-              [](const FaceLineT& a, const FaceLineT& b) { return a.key < b.key; });
-    constexpr size_t kAhead = 16;
-    for (size_t i = 0; i < order.size(); ++i)
+    std::sort(pairs.begin(), pairs.end());
+    for (size_t k = 0; k < pairs.size(); ++k)
     {
-        if (i + kAhead < order.size())
-        {
-            for (const VertexT* v : order[i + kAhead].corner)
-            {
-                __builtin_prefetch(&v->index);
-            }
-        }
-        out += "f ";
-        appendInteger(out, static_cast<long long>(order[i].corner[0]->index) + 1);
-        out += ' ';
-        appendInteger(out, static_cast<long long>(order[i].corner[1]->index) + 1);
-        out += ' ';
-        appendInteger(out, static_cast<long long>(order[i].corner[2]->index) + 1);
-        out += '\n';
+        result.order[k] = pairs[k].second;
     }
-    return out;
+    result.positionMask = ~uint64_t(0);
+    return result;
+}
+
+} // namespace
+
+void forEachObjPiece(const MeshT& mesh, const std::function<void(std::string_view)>& consume)
+{
+    PieceWriterT out(consume);
+    char* p = out.line();
+    p = putText(p, "# created by drift \n# stats: ");
+    p = putInteger(p, static_cast<long long>(mesh.vertexCount()));
+    p = putText(p, " vertices, ");
+    p = putInteger(p, static_cast<long long>(mesh.faces().size()));
+    p = putText(p, " faces.\n");
+    out.lineEnds(p);
+    const size_t vertices = mesh.byIndex.size();
+    constexpr size_t kAhead = 8;
+    for (size_t i = 0; i < vertices; ++i)
+    {
+        if (i + kAhead < vertices)
+        {
+            __builtin_prefetch(&mesh.byIndex[i + kAhead]->pos);
+        }
+        const Vec3T& pos = mesh.byIndex[i]->pos;
+        p = out.line();
+        *p++ = 'v';
+        *p++ = ' ';
+        p = putFloat(p, pos.x);
+        *p++ = ' ';
+        p = putFloat(p, pos.y);
+        *p++ = ' ';
+        p = putFloat(p, pos.z);
+        *p++ = '\n';
+        out.lineEnds(p);
+    }
+    const FaceOrderT faces = faceOrder(mesh);
+    const size_t count = faces.order.size();
+    const uint64_t positionMask = faces.positionMask;
+    for (size_t i = 0; i < count; ++i)
+    {
+        if (i + 16 < count)
+        {
+            __builtin_prefetch(&faces.corners[faces.order[i + 16] & positionMask]);
+        }
+        const FaceCornersT& f = faces.corners[faces.order[i] & positionMask];
+        p = out.line();
+        *p++ = 'f';
+        *p++ = ' ';
+        p = putInteger(p, static_cast<long long>(f.corner[0]) + 1);
+        *p++ = ' ';
+        p = putInteger(p, static_cast<long long>(f.corner[1]) + 1);
+        *p++ = ' ';
+        p = putInteger(p, static_cast<long long>(f.corner[2]) + 1);
+        *p++ = '\n';
+        out.lineEnds(p);
+    }
+    out.flush();
+}
+
+std::string objText(const MeshT& mesh)
+{
+    std::string text;
+    // Room for the longest lines; what goes unused is never touched.
+    text.reserve(PieceWriterT::kMaxLine * (2 + mesh.byIndex.size() + mesh.faces().size()));
+    forEachObjPiece(mesh, [&](std::string_view piece) { text += piece; });
+    return text;
 }
 
 bool writeObj(const MeshT& mesh, const std::string& path)
 {
-    return writeFileAtomically(path, objText(mesh));
+    // The text goes to one buffer with room for the longest lines, from the huge-page allocator:
+    // a 40 MB text then costs a few page faults instead of ten thousand.
+    HugeVectorT<char> text;
+    text.reserve(PieceWriterT::kMaxLine * (2 + mesh.byIndex.size() + mesh.faces().size()));
+    forEachObjPiece(mesh, [&](std::string_view piece)
+                    { text.insert(text.end(), piece.begin(), piece.end()); });
+    return writeFileAtomically(path, std::string_view(text.data(), text.size()));
 }
 
 } // namespace ripple

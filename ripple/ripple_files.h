@@ -6,6 +6,7 @@
 #include "mesh/mesh.h"
 
 #include <cstddef>
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -48,6 +49,9 @@ SavedPositionsT readSavedPositions(MeshT& mesh, const std::string& path);
 // then one `f` line per face (1-based index + 1) in the face order of buildFaces: the edge list in
 // order, side 0 before side 1, each face at the lowest dedge of its cycle.
 std::string objText(const MeshT& mesh);
+
+// objText(mesh) in pieces of whole lines of about 1 MiB, handed to `consume` in order.
+void forEachObjPiece(const MeshT& mesh, const std::function<void(std::string_view)>& consume);
 
 // Writes objText(mesh) to `path` through a temporary file beside it. Returns false (the target
 // untouched) when the file cannot be created or written completely.

@@ -8,10 +8,12 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <random>
 #include <sstream>
 #include <string>
@@ -234,6 +236,86 @@ TEST(WriteObj, writesHeaderVerticesAndFacesInFaceOrder)
     readPolygonObjText(bare, "v 1 2 3\n");
     prepare(bare);
     EXPECT_EQ(objText(bare), "# created by drift \n# stats: 1 vertices, 0 faces.\nv 1 2 3\n");
+}
+
+TEST(WriteObj, facesFollowTheEdgeListWhateverTheFaceListOrder)
+{
+    // A mesh whose text spans several pieces, with its face records relinked in random order (as
+    // collapses and splits leave them): the f lines still come in the order of the edge list,
+    // side 0 before side 1, each face at the lowest dedge of its cycle, and the file holds the
+    // same bytes as the text.
+    std::ostringstream source;
+    const int rows = 120;
+    const int columns = 260;
+    for (int r = 0; r < rows; ++r)
+    {
+        for (int c = 0; c < columns; ++c)
+        {
+            source << "v " << c * 0.37f << ' ' << r * -1.3e-5f << ' ' << (r ^ c) * 7.1e9f << '\n';
+        }
+    }
+    std::mt19937 random(5);
+    for (int r = 0; r + 1 < rows; ++r)
+    {
+        for (int c = 0; c + 1 < columns; ++c)
+        {
+            const int a = r * columns + c + 1;
+            if (random() % 2 == 0)
+            {
+                source << "f " << a << ' ' << a + 1 << ' ' << a + columns + 1 << ' ' << a + columns
+                       << '\n';
+            }
+            else
+            {
+                source << "f " << a + 1 << ' ' << a + columns + 1 << ' ' << a + columns << ' ' << a
+                       << '\n';
+            }
+        }
+    }
+    MeshT mesh;
+    readPolygonObjText(mesh, source.str());
+    prepare(mesh);
+    std::vector<FaceT*> faces(mesh.faces().begin(), mesh.faces().end());
+    std::shuffle(faces.begin(), faces.end(), random);
+    for (FaceT* f : faces)
+    {
+        mesh.faces().unlink(f);
+    }
+    for (FaceT* f : faces)
+    {
+        mesh.faces().pushBack(f);
+    }
+
+    std::string expectedFaces;
+    for (EdgeT* e : mesh.edges())
+    {
+        for (int side = 0; side < 2; ++side)
+        {
+            const DedgeT d = e->dedge(side);
+            if (d.hasFace() && d < d.next() && d < d.next().next())
+            {
+                expectedFaces += "f " + std::to_string(d.org()->index + 1) + ' ' +
+                                 std::to_string(d.dest()->index + 1) + ' ' +
+                                 std::to_string(d.next().dest()->index + 1) + '\n';
+            }
+        }
+    }
+    const std::string text = objText(mesh);
+    ASSERT_GT(text.size(), size_t(3) << 19);
+    const size_t firstFace = text.find("\nf ") + 1;
+    const std::string writtenFaces = text.substr(firstFace);
+    const auto differ = std::mismatch(writtenFaces.begin(), writtenFaces.end(),
+                                      expectedFaces.begin(), expectedFaces.end());
+    EXPECT_TRUE(writtenFaces == expectedFaces)
+        << "first difference at byte " << differ.first - writtenFaces.begin();
+    EXPECT_EQ(text.substr(0, text.find('\n', text.find('\n') + 1)),
+              "# created by drift \n# stats: 31200 vertices, 61642 faces.");
+
+    const auto path = testDir() / "relinked.obj";
+    ASSERT_TRUE(writeObj(mesh, path.string()));
+    std::ifstream written(path, std::ios::binary);
+    std::string bytes((std::istreambuf_iterator<char>(written)), std::istreambuf_iterator<char>());
+    EXPECT_TRUE(bytes == text);
 }
 
 TEST(WriteObj, everyFloatReadsBackExactly)

@@ -175,11 +175,9 @@ Vec3dT unit(const Vec3dT& v)
     return normalized(v);
 }
 
-} // namespace
-
-Vec3T ringNormal(const VertexT* a)
+// The ring normal of `a` from its ring, collected by ringOf.
+Vec3T ringNormalOf(const VertexT* a, const std::vector<DedgeT>& ring)
 {
-    const std::vector<DedgeT>& ring = ringOf(a);
     const int k = int(ring.size());
     Vec3dT ta;
     Vec3dT tb;
@@ -221,15 +219,12 @@ Vec3T ringNormal(const VertexT* a)
     return cross(tb, ta).toFloat();
 }
 
-LocalFrameT localFrame(DedgeT c)
+// The frame of the collapse of `c` (not null) from the ring of org(c), collected by ringOf.
+LocalFrameT localFrameOf(DedgeT c, const std::vector<DedgeT>& ring)
 {
     LocalFrameT frame;
-    if (!c)
-    {
-        return frame;
-    }
     const VertexT* a = c.org();
-    if (ringSize(a, kWalkCap) == 2)
+    if (ring.size() == 2)
     {
         return frame;
     }
@@ -239,12 +234,12 @@ LocalFrameT localFrame(DedgeT c)
         return frame;
     }
     const Vec3dT u = unit(Vec3dT(face.next().dest()->pos) - Vec3dT(face.dest()->pos));
-    const Vec3dT ring(ringNormal(a));
-    const Vec3dT m = unit(ring);
+    const Vec3dT normal(ringNormalOf(a, ring));
+    const Vec3dT m = unit(normal);
     const Vec3dT t2 = cross(m, u);
     // A degenerate neighbourhood (no ring normal, an opposite edge of zero length or along the
     // normal) would leave the tangents near zero and lose the tangential detail.
-    if (length(ring) < kUnitLengthFloor || length(t2) < kUnitLengthFloor)
+    if (length(normal) < kUnitLengthFloor || length(t2) < kUnitLengthFloor)
     {
         return frame;
     }
@@ -256,7 +251,8 @@ LocalFrameT localFrame(DedgeT c)
     return frame;
 }
 
-Vec3T predictVertex(const VertexT* a)
+// The prediction of `a` from its ring, collected by ringOf.
+Vec3T predictFrom(const VertexT* a, const std::vector<DedgeT>& ring)
 {
     thread_local WeightMapT weights;
     weights.clear();
@@ -273,7 +269,6 @@ Vec3T predictVertex(const VertexT* a)
         total += term;
         magnitude += std::fabs(term);
     };
-    const std::vector<DedgeT>& ring = ringOf(a);
     for (DedgeT d : ring)
     {
         const EdgeT* e = d.edge();
@@ -322,17 +317,79 @@ Vec3T predictVertex(const VertexT* a)
     return sum.toFloat();
 }
 
+// After a split most records around the new vertex are cached, but not the far sides of the edges
+// opposite it, which refreshing those edges reads: the opposite edge, the face across it and
+// that face's third corner. Loaded one edge at a time, each of these waits for the one before;
+// requested for the whole ring at once, they arrive together.
+void prefetchOppositeEdges(const std::vector<DedgeT>& ring)
+{
+    for (DedgeT d : ring)
+    {
+        if (DedgeT opposite = d.next())
+        {
+            __builtin_prefetch(opposite.edge());
+        }
+    }
+}
+
+void prefetchFarSides(const std::vector<DedgeT>& ring)
+{
+    for (DedgeT d : ring)
+    {
+        if (DedgeT opposite = d.next())
+        {
+            const EdgeT* e = opposite.edge();
+            const int far = 1 - opposite.side();
+            __builtin_prefetch(e->faceOf[far]);
+            __builtin_prefetch(e->next[far].edge());
+        }
+    }
+}
+
+void prefetchFarCorners(const std::vector<DedgeT>& ring)
+{
+    for (DedgeT d : ring)
+    {
+        if (DedgeT opposite = d.next())
+        {
+            __builtin_prefetch(opposite.sym().next().dest());
+        }
+    }
+}
+
+} // namespace
+
+Vec3T ringNormal(const VertexT* a)
+{
+    return ringNormalOf(a, ringOf(a));
+}
+
+LocalFrameT localFrame(DedgeT c)
+{
+    if (!c)
+    {
+        return LocalFrameT();
+    }
+    return localFrameOf(c, ringOf(c.org()));
+}
+
+Vec3T predictVertex(const VertexT* a)
+{
+    return predictFrom(a, ringOf(a));
+}
+
 void encodeDetail(VertexDetailT& detail, DedgeT dedge, bool weighted, float levelWeight)
 {
-    const LocalFrameT frame = localFrame(dedge);
+    const VertexT* a = dedge.org();
+    const std::vector<DedgeT>& ring = ringOf(a);
+    const LocalFrameT frame = localFrameOf(dedge, ring);
     double s = 1.0;
     if (weighted)
     {
         detail.scale = levelWeight;
         s = levelWeight;
     }
-    const VertexT* a = dedge.org();
-    const Vec3dT r = Vec3dT(a->pos) - Vec3dT(predictVertex(a));
+    const Vec3dT r = Vec3dT(a->pos) - Vec3dT(predictFrom(a, ring));
     detail.t1 = float(s * dot(Vec3dT(frame.t1), r));
     detail.t2 = float(s * dot(Vec3dT(frame.t2), r));
     detail.n = float(s * dot(Vec3dT(frame.n), r));
@@ -340,16 +397,21 @@ void encodeDetail(VertexDetailT& detail, DedgeT dedge, bool weighted, float leve
 
 void decodeDetail(VertexDetailT& detail, DedgeT dedge, bool weighted, bool unitWeights)
 {
-    const LocalFrameT frame = localFrame(dedge);
+    VertexT* a = dedge.org();
+    // One walk around a serves the frame, the edge refresh and the prediction: nothing here
+    // changes the ring, and nothing else walks it until the prediction is made.
+    const std::vector<DedgeT>& ring = ringOf(a);
+    prefetchOppositeEdges(ring);
+    const LocalFrameT frame = localFrameOf(dedge, ring);
+    prefetchFarSides(ring);
     const float c = weighted ? detail.scale : 1.0f;
     const float inverse = 1.0f / c;
     detail.t1 *= inverse;
     detail.t2 *= inverse;
     detail.n *= inverse;
-    VertexT* a = dedge.org();
+    prefetchFarCorners(ring);
     // The edge quantities around a changed with the split; the decoder always takes them from the
     // saved geometry, as the encoder's replay did.
-    const std::vector<DedgeT> ring = ringOf(a);
     for (DedgeT d : ring)
     {
         recomputeEdgeWeight(*d.edge(), unitWeights, true);
@@ -358,7 +420,7 @@ void decodeDetail(VertexDetailT& detail, DedgeT dedge, bool weighted, bool unitW
             recomputeEdgeWeight(*opposite.edge(), unitWeights, true);
         }
     }
-    const Vec3dT p(predictVertex(a));
+    const Vec3dT p(predictFrom(a, ring));
     const Vec3dT pos = p + Vec3dT(frame.t1) * double(detail.t1) +
                        Vec3dT(frame.t2) * double(detail.t2) + Vec3dT(frame.n) * double(detail.n);
     a->pos = pos.toFloat();

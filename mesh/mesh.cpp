@@ -200,9 +200,12 @@ void MeshT::collapseTopology(DedgeT d, MeshListenerT* listener)
         wingR = y.dest();
     }
 
-    // 1. Every dedge leaving o now leaves t.
-    std::vector<DedgeT> moved;
-    std::vector<DedgeT> leaving;
+    // 1. Every dedge leaving o now leaves t. (Reused buffers: a replay makes millions of
+    // collapses.)
+    thread_local std::vector<DedgeT> moved;
+    thread_local std::vector<DedgeT> leaving;
+    moved.clear();
+    leaving.clear();
     forEachLeaving(o->dedge, [&](DedgeT g) { leaving.push_back(g); });
     for (DedgeT g : leaving)
     {
@@ -313,14 +316,17 @@ void MeshT::collapse(DedgeT d, MeshListenerT* listener)
     DedgeT c = hasF1 ? d.next() : DedgeT();
     DedgeT z = hasF2 ? d.sym().next().next() : DedgeT();
 
-    // The faces around the removed vertex other than F1 and F2 change shape.
-    std::vector<FaceT*> around;
+    // The faces around the removed vertex other than F1 and F2 change shape. Their records are
+    // read only after the topology has changed; requesting them now lets them arrive meanwhile.
+    thread_local std::vector<FaceT*> around;
+    around.clear();
     forEachLeaving(d.org()->dedge,
                    [&](DedgeT g)
                    {
                        FaceT* f = g.faceOf();
                        if (f != nullptr && f != f1 && f != f2)
                        {
+                           __builtin_prefetch(f);
                            around.push_back(f);
                        }
                    });
@@ -385,6 +391,9 @@ DedgeT MeshT::splitTopology(DedgeT p, DedgeT r, VertexT* v)
                 break;
             }
             x.setOrg(v);
+            // The face layer recomputes the faces around v from their corners next.
+            __builtin_prefetch(x.faceOf());
+            __builtin_prefetch(x.dest());
             if (!x.hasFace())
             {
                 break;
@@ -402,6 +411,8 @@ DedgeT MeshT::splitTopology(DedgeT p, DedgeT r, VertexT* v)
         do
         {
             y.setOrg(v);
+            __builtin_prefetch(y.faceOf());
+            __builtin_prefetch(y.dest());
             y = y.rotate();
         } while (y && y != r1);
     }

@@ -13,10 +13,13 @@
 #include "whittle/build_level.h"
 
 #include <cmath>
+#include <cstdint>
 #include <limits>
 #include <memory>
 #include <new>
 #include <vector>
+
+#include <sys/mman.h>
 
 namespace ripple
 {
@@ -81,11 +84,30 @@ int readHierarchy(ProgressiveMeshT& pm, const std::string& path, bool needCollap
     return kExitOk;
 }
 
+// Room in vvs for a detail per collapse, so that the replay appends without moving the records,
+// offered for huge pages: on small pages, faulting in a large buffer costs more than filling it.
+void reserveDetails(ProgressiveMeshT& pm)
+{
+    pm.vvs.reserve(pm.colls.size());
+#ifdef MADV_HUGEPAGE
+    constexpr uintptr_t kHuge = uintptr_t(2) << 20;
+    const auto start = reinterpret_cast<uintptr_t>(pm.vvs.data());
+    const uintptr_t end = start + pm.vvs.capacity() * sizeof(VertexDetailT);
+    const uintptr_t first = (start + kHuge - 1) & ~(kHuge - 1);
+    const uintptr_t last = end & ~(kHuge - 1);
+    if (last > first)
+    {
+        madvise(reinterpret_cast<void*>(first), last - first, MADV_HUGEPAGE); // only a hint
+    }
+#endif
+}
+
 // One buildLevel call: the replay of the stored collapses (or, without any, one simplification
 // pass). Fails when the replay stopped early or a level weight left the float range, which
 // would make details infinite, or zero (a factor of exactly 0 zeroes them on purpose).
 int replay(ProgressiveMeshT& pm, float levelScale)
 {
+    reserveDetails(pm);
     const LevelReportT report = buildLevel(pm);
     if (report.mismatch || (report.replayed && report.replay != ReplayEndT::kReplayComplete))
     {

@@ -400,6 +400,10 @@ LevelReportT simplificationPass(ProgressiveMeshT& pm)
             __builtin_prefetch(endsAhead->vert[1]);
             __builtin_prefetch(endsAhead->candidate[0]);
             __builtin_prefetch(endsAhead->candidate[1]);
+            // Edge records lie in the list's order in their pool, so the records a few places on
+            // are usually the ones that will follow.
+            __builtin_prefetch(reinterpret_cast<const char*>(endsAhead) + 16 * sizeof(EdgeT));
+            __builtin_prefetch(reinterpret_cast<const char*>(endsAhead) + 16 * sizeof(EdgeT) + 64);
             endsAhead = endsAhead->nextInList;
         }
         if (ringsAhead != nullptr)

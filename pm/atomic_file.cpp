@@ -10,40 +10,72 @@
 
 bool writeFileAtomically(const std::string& path, std::string_view bytes)
 {
+    AtomicFileWriterT file(path);
+    file.write(bytes);
+    return file.commit();
+}
+
+AtomicFileWriterT::AtomicFileWriterT(const std::string& path)
+    : path_(path)
+{
     std::string pattern = path + ".tmpXXXXXX";
     std::vector<char> name(pattern.begin(), pattern.end());
     name.push_back('\0');
-    const int fd = mkstemp(name.data());
-    if (fd < 0)
+    fd_ = mkstemp(name.data());
+    if (fd_ < 0)
     {
-        return false;
+        return;
     }
+    temporary_ = name.data();
     // mkstemp creates the file private to the user; give it the mode an ordinary create would.
     const mode_t mask = umask(0);
     umask(mask);
-    bool ok = fchmod(fd, 0666 & ~mask) == 0;
-    size_t done = 0;
-    while (ok && done < bytes.size())
+    ok_ = fchmod(fd_, 0666 & ~mask) == 0;
+}
+
+AtomicFileWriterT::~AtomicFileWriterT()
+{
+    if (fd_ >= 0)
     {
-        const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
+        ::close(fd_);
+        std::remove(temporary_.c_str());
+    }
+}
+
+void AtomicFileWriterT::write(std::string_view bytes)
+{
+    size_t done = 0;
+    while (ok() && done < bytes.size())
+    {
+        const ssize_t n = ::write(fd_, bytes.data() + done, bytes.size() - done);
         if (n <= 0)
         {
-            ok = false;
+            ok_ = false;
             break;
         }
         done += size_t(n);
     }
-    if (::close(fd) != 0)
+}
+
+bool AtomicFileWriterT::commit()
+{
+    if (fd_ < 0)
     {
-        ok = false;
+        return false;
     }
-    if (ok && std::rename(name.data(), path.c_str()) != 0)
+    bool done = ok_;
+    if (::close(fd_) != 0)
     {
-        ok = false;
+        done = false;
     }
-    if (!ok)
+    fd_ = -1;
+    if (done && std::rename(temporary_.c_str(), path_.c_str()) != 0)
     {
-        std::remove(name.data());
+        done = false;
     }
-    return ok;
+    if (!done)
+    {
+        std::remove(temporary_.c_str());
+    }
+    return done;
 }

@@ -544,13 +544,13 @@ std::string objText(const MeshT& mesh)
 
 bool writeObj(const MeshT& mesh, const std::string& path)
 {
-    // The text goes to one buffer with room for the longest lines, from the huge-page allocator:
-    // a 40 MB text then costs a few page faults instead of ten thousand.
-    HugeVectorT<char> text;
-    text.reserve(PieceWriterT::kMaxLine * (2 + mesh.byIndex.size() + mesh.faces().size()));
-    forEachObjPiece(mesh, [&](std::string_view piece)
-                    { text.insert(text.end(), piece.begin(), piece.end()); });
-    return writeFileAtomically(path, std::string_view(text.data(), text.size()));
+    AtomicFileWriterT file(path);
+    if (!file.ok())
+    {
+        return false;
+    }
+    forEachObjPiece(mesh, [&](std::string_view piece) { file.write(piece); });
+    return file.commit();
 }
 
 } // namespace ripple

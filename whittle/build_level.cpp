@@ -205,6 +205,75 @@ private:
     size_t count_ = 0;
 };
 
+// A walk that only fetches what a collapse of a dedge d will read: around org(d) (and, when
+// asked, around dest(d)) one rotate step per advance(), fetching each edge record (both lines),
+// the neighbour and face behind it and the edge opposite, and in two further stages the face and
+// apex beyond that edge (the edge quantities a detail refreshes read them). Each step reads only
+// records fetched one step earlier, so several walks advanced in turn overlap their waits. A walk
+// may pass through records that a collapse has meanwhile removed; those stay in their pool and
+// are only fetched through.
+class NeighbourhoodFetchT
+{
+public:
+    void begin(DedgeT d, bool bothEnds)
+    {
+        start_[0] = at_[0] = d;
+        start_[1] = at_[1] = bothEnds ? d.sym() : DedgeT();
+        opposite_[0] = opposite_[1] = across_[0] = across_[1] = DedgeT();
+        steps_ = 0;
+        __builtin_prefetch(d.edge());
+    }
+
+    void advance()
+    {
+        if (steps_ >= kSteps)
+        {
+            return;
+        }
+        for (int k = 0; k < 2; ++k)
+        {
+            if (const DedgeT x = across_[k])
+            {
+                __builtin_prefetch(x.edge()->vert[1 - x.side()]);
+                across_[k] = DedgeT();
+            }
+            if (const DedgeT y = opposite_[k])
+            {
+                const EdgeT* opposite = y.edge();
+                __builtin_prefetch(opposite->faceOf[1 - y.side()]);
+                across_[k] = opposite->next[1 - y.side()];
+                __builtin_prefetch(across_[k].edge());
+                opposite_[k] = DedgeT();
+            }
+            const DedgeT g = at_[k];
+            if (!g)
+            {
+                continue;
+            }
+            const EdgeT* e = g.edge();
+            const int side = g.side();
+            __builtin_prefetch(e->vert[1 - side]);
+            __builtin_prefetch(e->faceOf[side]);
+            __builtin_prefetch(reinterpret_cast<const char*>(e) + 64);
+            opposite_[k] = e->next[side];
+            __builtin_prefetch(opposite_[k].edge());
+            __builtin_prefetch(reinterpret_cast<const char*>(opposite_[k].edge()) + 64);
+            const DedgeT rotated = e->next[1 - side];
+            __builtin_prefetch(rotated.edge());
+            at_[k] = rotated == start_[k] ? DedgeT() : rotated;
+        }
+        ++steps_;
+    }
+
+private:
+    static constexpr int kSteps = 8;
+    DedgeT start_[2];
+    DedgeT at_[2];
+    DedgeT opposite_[2];
+    DedgeT across_[2];
+    int steps_ = kSteps;
+};
+
 // Reused buffers of the simplification pass. The listed candidates are kept as their dedges and
 // the indices of their origins at listing time, so that the take loop can pass over set-aside
 // ones without reaching into the mesh.
@@ -490,65 +559,15 @@ LevelReportT simplificationPass(ProgressiveMeshT& pm)
     // finally their end points and neighbouring records as their turn approaches. Set-aside marks
     // only grow during the pass, so what the scout passed over is skipped by the loop as well;
     // queued candidates are tested again when their turn comes.
-    // Once a queued candidate's dedge is known, two cursors walk ahead around its end points,
-    // one rotate step per turn of the loop, fetching each edge record, the neighbour and face
-    // behind it and the edge opposite: the rings the legality test, the detail and the collapse
-    // read are then cached when the candidate's turn comes. Each step reads only a record fetched
-    // a turn earlier. A cursor may pass through records that a collapse has meanwhile removed;
-    // those stay in their pool and the cursor only fetches through them.
+    // Once a queued candidate's dedge is known, a fetching walk goes ahead around its end
+    // points, one step per tested candidate, so that what the legality test, the detail and the
+    // collapse read is cached when the candidate's turn comes.
     constexpr size_t kQueue = 32;
     constexpr size_t kAhead = 16;
     constexpr size_t kMiddle = 8;
     constexpr size_t kNear = 3;
-    constexpr int kCursorSteps = 8;
-    struct CursorT
-    {
-        DedgeT start[2];
-        DedgeT at[2];
-        int steps = kCursorSteps;
-        // The opposite edge fetched at the last step and the dedge across it fetched at the one
-        // before: the edge quantities the detail refreshes read the face and apex beyond them.
-        DedgeT opposite[2];
-        DedgeT across[2];
-    };
     uint64_t queue[kQueue];
-    CursorT cursors[kQueue];
-    auto advance = [](CursorT& cursor)
-    {
-        for (int k = 0; k < 2; ++k)
-        {
-            if (const DedgeT x = cursor.across[k])
-            {
-                __builtin_prefetch(x.edge()->vert[1 - x.side()]);
-                cursor.across[k] = DedgeT();
-            }
-            if (const DedgeT y = cursor.opposite[k])
-            {
-                const EdgeT* opposite = y.edge();
-                __builtin_prefetch(opposite->faceOf[1 - y.side()]);
-                cursor.across[k] = opposite->next[1 - y.side()];
-                __builtin_prefetch(cursor.across[k].edge());
-                cursor.opposite[k] = DedgeT();
-            }
-            const DedgeT g = cursor.at[k];
-            if (!g)
-            {
-                continue;
-            }
-            const EdgeT* e = g.edge();
-            const int side = g.side();
-            __builtin_prefetch(e->vert[1 - side]);
-            __builtin_prefetch(e->faceOf[side]);
-            __builtin_prefetch(reinterpret_cast<const char*>(e) + 64);
-            cursor.opposite[k] = e->next[side];
-            __builtin_prefetch(cursor.opposite[k].edge());
-            __builtin_prefetch(reinterpret_cast<const char*>(cursor.opposite[k].edge()) + 64);
-            const DedgeT rotated = e->next[1 - side];
-            __builtin_prefetch(rotated.edge());
-            cursor.at[k] = rotated == cursor.start[k] ? DedgeT() : rotated;
-        }
-        ++cursor.steps;
-    };
+    NeighbourhoodFetchT cursors[kQueue];
     size_t head = 0;
     size_t tail = 0;
     size_t scout = 0;
@@ -573,7 +592,7 @@ LevelReportT simplificationPass(ProgressiveMeshT& pm)
             const size_t slot = (head + kMiddle) % kQueue;
             const DedgeT ahead = dedges[size_t(queue[slot] & 0xffffffffu)];
             prefetchEdge(ahead);
-            cursors[slot] = CursorT{{ahead, ahead.sym()}, {ahead, ahead.sym()}, 0, {}, {}};
+            cursors[slot].begin(ahead, true);
         }
 
         if (head + kNear < tail)
@@ -593,10 +612,7 @@ LevelReportT simplificationPass(ProgressiveMeshT& pm)
         // have the test's time to arrive.
         for (size_t j = head; j < tail && j < head + kMiddle; ++j)
         {
-            if (cursors[j % kQueue].steps < kCursorSteps)
-            {
-                advance(cursors[j % kQueue]);
-            }
+            cursors[j % kQueue].advance();
         }
         const DedgeT d = dedges[size_t(entry & 0xffffffffu)];
         if (!isCollapseLegal(pm, *d.edge()))
@@ -861,8 +877,27 @@ ReplayEndT applyStoredCollapses(ProgressiveMeshT& pm)
     };
     size_t i = pm.vvs.size();
     size_t level = 0;
+    // The collapses ahead are known: fetching walks go around the vertices they remove, started
+    // kFetchAhead collapses early and advanced one step per collapse, so that the ring position,
+    // the legality test, the detail and the collapse find their records cached.
+    constexpr size_t kFetchAhead = 8;
+    NeighbourhoodFetchT fetches[kFetchAhead];
     while (i < pm.colls.size())
     {
+        if (i + kFetchAhead < pm.colls.size())
+        {
+            if (const VertexT* ahead = vertexAt(pm.colls[i + kFetchAhead].vertex))
+            {
+                if (ahead->dedge)
+                {
+                    fetches[i % kFetchAhead].begin(ahead->dedge, false);
+                }
+            }
+        }
+        for (NeighbourhoodFetchT& fetch : fetches)
+        {
+            fetch.advance();
+        }
         if (level < pm.levels.size() && int64_t(i) == int64_t(pm.levels[level]))
         {
             mesh.recomputeEdgeWeights(mesh.unitWeights);

@@ -85,6 +85,13 @@ TEST(ObjTokens, integersReadLikeTheCLibraryWithoutOverflow)
     EXPECT_EQ(parseObjInteger("99999999999999999999999"), INT64_MAX);
     EXPECT_EQ(parseObjInteger("-9223372036854775808"), INT64_MIN);
     EXPECT_EQ(parseObjInteger("-99999999999999999999999"), INT64_MIN);
+    // Around the length where overflow becomes possible, and leading zeros.
+    EXPECT_EQ(parseObjInteger("999999999999999999/1"), 999999999999999999);
+    EXPECT_EQ(parseObjInteger("-999999999999999999"), -999999999999999999);
+    EXPECT_EQ(parseObjInteger("9223372036854775808"), INT64_MAX);
+    EXPECT_EQ(parseObjInteger("-9223372036854775807"), -INT64_MAX);
+    EXPECT_EQ(parseObjInteger("-9223372036854775809"), INT64_MIN);
+    EXPECT_EQ(parseObjInteger("0000000000000000000000042"), 42);
 }
 
 TEST(ObjTokens, coordinatesReadLikeTheCLibraryAndRejectNonFinite)

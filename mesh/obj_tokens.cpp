@@ -168,31 +168,54 @@ bool ObjLineReaderT::next(std::string_view& line)
     return true;
 }
 
+namespace
+{
+
+// Blank, tab and carriage return separate tokens; every other byte belongs to one.
+struct SeparatorTableT
+{
+    bool separator[256] = {};
+    constexpr SeparatorTableT()
+    {
+        separator[uint8_t(' ')] = true;
+        separator[uint8_t('\t')] = true;
+        separator[uint8_t('\r')] = true;
+    }
+};
+constexpr SeparatorTableT kSeparators;
+
+bool isSeparator(char c)
+{
+    return kSeparators.separator[uint8_t(c)];
+}
+
+} // namespace
+
 ObjLineStatusT splitObjLine(std::string_view line, std::vector<std::string_view>& tokens)
 {
     tokens.clear();
-    size_t i = 0;
-    size_t n = line.size();
+    const char* at = line.data();
+    const char* const end = at + line.size();
     while (true)
     {
-        while (i < n && (line[i] == ' ' || line[i] == '\t' || line[i] == '\r'))
+        while (at != end && isSeparator(*at))
         {
-            ++i;
+            ++at;
         }
-        if (i == n)
+        if (at == end)
         {
             return ObjLineStatusT::kOk;
         }
-        size_t start = i;
-        while (i < n && line[i] != ' ' && line[i] != '\t' && line[i] != '\r')
+        const char* start = at;
+        while (at != end && !isSeparator(*at))
         {
-            ++i;
+            ++at;
         }
-        if (i - start > kMaxObjTokenLength)
+        if (size_t(at - start) > kMaxObjTokenLength)
         {
             return ObjLineStatusT::kOverlong;
         }
-        tokens.push_back(line.substr(start, i - start));
+        tokens.emplace_back(start, size_t(at - start));
     }
 }
 
@@ -205,11 +228,26 @@ int64_t parseObjInteger(std::string_view token)
         negative = token[i] == '-';
         ++i;
     }
+    // Up to 18 digits cannot overflow: the usual case, without a check per digit.
+    size_t digitsEnd = i;
+    while (digitsEnd < token.size() && token[digitsEnd] >= '0' && token[digitsEnd] <= '9')
+    {
+        ++digitsEnd;
+    }
+    if (digitsEnd - i <= 18)
+    {
+        int64_t value = 0;
+        for (; i < digitsEnd; ++i)
+        {
+            value = value * 10 + (token[i] - '0');
+        }
+        return negative ? -value : value;
+    }
     // Accumulate the magnitude negatively so that INT64_MIN is reachable; saturate on overflow.
     constexpr int64_t kMin = std::numeric_limits<int64_t>::min();
     int64_t value = 0;
     bool saturated = false;
-    for (; i < token.size() && token[i] >= '0' && token[i] <= '9'; ++i)
+    for (; i < digitsEnd; ++i)
     {
         int digit = token[i] - '0';
         if (saturated || value < (kMin + digit) / 10)

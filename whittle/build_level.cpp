@@ -193,7 +193,7 @@ public:
     }
 
 private:
-    static constexpr size_t kMaxWalks = 32;
+    static constexpr size_t kMaxWalks = 64;
     static constexpr int kMaxSteps = 16;
     struct WalkT
     {
@@ -448,8 +448,8 @@ LevelReportT simplificationPass(ProgressiveMeshT& pm)
     // it meets for the first time. Two positions further along the edge list fetch what it will
     // read: end points and candidates far ahead, then, nearer, the rings of the vertices met for
     // the first time.
-    constexpr size_t kEndsAhead = 24;
-    constexpr size_t kRingsAhead = 12;
+    constexpr size_t kEndsAhead = 56;
+    constexpr size_t kRingsAhead = 40;
     RingPrefetcherT rings;
     EdgeT* endsAhead = mesh.edges().front();
     EdgeT* ringsAhead = mesh.edges().front();
@@ -461,6 +461,7 @@ LevelReportT simplificationPass(ProgressiveMeshT& pm)
     {
         ringsAhead = ringsAhead->nextInList;
     }
+    size_t sweepSteps = 0;
     auto fetchAhead = [&]()
     {
         if (endsAhead != nullptr)
@@ -488,7 +489,12 @@ LevelReportT simplificationPass(ProgressiveMeshT& pm)
             }
             ringsAhead = ringsAhead->nextInList;
         }
-        rings.step();
+        // A walk steps every fourth edge: the sweep passes an edge faster than a record
+        // arrives from memory.
+        if ((++sweepSteps & 3) == 0)
+        {
+            rings.step();
+        }
     };
     double shortest = 1e23;
     double longest = 0.0;

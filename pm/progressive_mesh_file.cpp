@@ -13,7 +13,6 @@
 #include <cerrno>
 #include <charconv>
 #include <climits>
-#include <cstdint>
 #include <cstdlib>
 #include <string>
 #include <string_view>
@@ -21,7 +20,6 @@
 #include <vector>
 
 #include <fcntl.h>
-#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -226,28 +224,11 @@ bool readFileText(const std::string& path, FileTextT& text)
     return ok;
 }
 
-// Room for as many elements as `text` has lines, offered for huge pages: a large hierarchy has
-// hundreds of thousands of collapses, and growing their vector step by step would fault in fresh
-// small pages at every step.
+// Room for as many elements as `text` has lines: a large hierarchy has hundreds of thousands of
+// collapses, and growing their vector step by step would copy it again and again.
 template <class T> void reserveForLines(std::vector<T>& items, std::string_view text)
 {
-    const size_t lines = size_t(std::count(text.begin(), text.end(), '\n')) + 1;
-    if (lines * sizeof(T) < (size_t(4) << 20))
-    {
-        return;
-    }
-    items.reserve(items.size() + lines);
-#ifdef MADV_HUGEPAGE
-    constexpr uintptr_t kHuge = uintptr_t(2) << 20;
-    const auto start = reinterpret_cast<uintptr_t>(items.data());
-    const uintptr_t end = start + items.capacity() * sizeof(T);
-    const uintptr_t first = (start + kHuge - 1) & ~(kHuge - 1);
-    const uintptr_t last = end & ~(kHuge - 1);
-    if (last > first)
-    {
-        madvise(reinterpret_cast<void*>(first), last - first, MADV_HUGEPAGE); // only a hint
-    }
-#endif
+    items.reserve(items.size() + size_t(std::count(text.begin(), text.end(), '\n')) + 1);
 }
 
 // Calls handle(line) for each non-empty line of `text` (split at line feeds; a carriage return

@@ -13,13 +13,10 @@
 #include "whittle/build_level.h"
 
 #include <cmath>
-#include <cstdint>
 #include <limits>
 #include <memory>
 #include <new>
 #include <vector>
-
-#include <sys/mman.h>
 
 namespace ripple
 {
@@ -84,22 +81,11 @@ int readHierarchy(ProgressiveMeshT& pm, const std::string& path, bool needCollap
     return kExitOk;
 }
 
-// Room in vvs for a detail per collapse, so that the replay appends without moving the records,
-// offered for huge pages: on small pages, faulting in a large buffer costs more than filling it.
+// Room in vvs for a detail per collapse, so that the replay appends without copying the records
+// again and again.
 void reserveDetails(ProgressiveMeshT& pm)
 {
     pm.vvs.reserve(pm.colls.size());
-#ifdef MADV_HUGEPAGE
-    constexpr uintptr_t kHuge = uintptr_t(2) << 20;
-    const auto start = reinterpret_cast<uintptr_t>(pm.vvs.data());
-    const uintptr_t end = start + pm.vvs.capacity() * sizeof(VertexDetailT);
-    const uintptr_t first = (start + kHuge - 1) & ~(kHuge - 1);
-    const uintptr_t last = end & ~(kHuge - 1);
-    if (last > first)
-    {
-        madvise(reinterpret_cast<void*>(first), last - first, MADV_HUGEPAGE); // only a hint
-    }
-#endif
 }
 
 // One buildLevel call: the replay of the stored collapses (or, without any, one simplification
@@ -138,27 +124,93 @@ bool detailsFinite(const ProgressiveMeshT& pm)
     return true;
 }
 
-// Starts loading what the split of `record` will walk first: the records of its four vertices
-// and, once those are likely in cache, the edge each vertex's ring starts from. The splits run
-// through the mesh in no order memory likes, and each otherwise waits for these loads in turn.
-void prefetchVertices(const VertexDetailT& record)
+// Walks ahead of the splits. The splits run through the mesh in no order memory likes, and each
+// begins with walks around the partner and the two apexes of its collapse (finding the dedges to
+// split at, moving the removed vertex's dedges, fixing vertex dedges, refreshing the edges around
+// the re-inserted vertex), every step of which waits for the edge record the step before named.
+// For the splits a few places ahead the lookahead makes those walks itself, one edge per split,
+// requesting each edge one split before it reads it, together with the vertex, face and opposite
+// edge the step leads to: the chains of cache misses then run in the shadow of the splits before.
+// Only a hint to the memory system: the rings may still change before their split, and the walk
+// only reads records the mesh keeps valid.
+class SplitLookaheadT
 {
-    for (const VertexT* v : {record.partner, record.leftApex, record.rightApex, record.removed})
+public:
+    // Advances the walks of the splits ahead of the one that undoes pm.vvs.back().
+    void step(const ProgressiveMeshT& pm)
     {
-        __builtin_prefetch(v);
-    }
-}
-
-void prefetchRingStarts(const VertexDetailT& record)
-{
-    for (const VertexT* v : {record.partner, record.leftApex, record.rightApex})
-    {
-        if (v != nullptr)
+        const size_t last = pm.vvs.size() - 1;
+        if (last >= kDistance)
         {
-            __builtin_prefetch(v->dedge.edge());
+            begin(pm.vvs[last - kDistance], slots_[(last - kDistance) % kSlots]);
+        }
+        for (size_t ahead = 1; ahead < kDistance && ahead <= last; ++ahead)
+        {
+            for (WalkT& walk : slots_[(last - ahead) % kSlots].walks)
+            {
+                advance(walk);
+            }
         }
     }
-}
+
+private:
+    // Splits between entering the lookahead and being made; a split takes several microseconds,
+    // so each step of a walk has ample time to arrive.
+    static constexpr size_t kDistance = 12;
+    static constexpr size_t kSlots = kDistance;
+    // Steps after which a walk stops (rings are small; this bounds a damaged one).
+    static constexpr int kMaxSteps = 24;
+
+    struct WalkT
+    {
+        const VertexT* vertex = nullptr;
+        DedgeT start;
+        DedgeT at;
+        int steps = 0;
+    };
+    struct SlotT
+    {
+        WalkT walks[3];
+    };
+
+    static void begin(const VertexDetailT& record, SlotT& slot)
+    {
+        const VertexT* vertices[3] = {record.partner, record.rightApex, record.leftApex};
+        for (int i = 0; i < 3; ++i)
+        {
+            slot.walks[i] = WalkT{vertices[i], {}, {}, 0};
+            __builtin_prefetch(vertices[i]);
+        }
+        __builtin_prefetch(record.removed);
+    }
+
+    static void advance(WalkT& walk)
+    {
+        if (walk.vertex != nullptr)
+        {
+            // The vertex record was requested one split ago.
+            walk.start = walk.at = walk.vertex->dedge;
+            walk.vertex = nullptr;
+            __builtin_prefetch(walk.at.edge());
+            return;
+        }
+        if (!walk.at || walk.steps >= kMaxSteps)
+        {
+            return;
+        }
+        // The edge of `at` was requested one split ago.
+        const DedgeT d = walk.at;
+        __builtin_prefetch(d.dest());
+        __builtin_prefetch(d.faceOf());
+        __builtin_prefetch(d.next().edge());
+        const DedgeT following = d.rotate();
+        ++walk.steps;
+        walk.at = following == walk.start ? DedgeT() : following;
+        __builtin_prefetch(walk.at.edge());
+    }
+
+    SlotT slots_[kSlots];
+};
 
 } // namespace
 
@@ -167,18 +219,6 @@ DedgeT splitLast(ProgressiveMeshT& pm)
     if (pm.vvs.empty())
     {
         return {};
-    }
-    // Splits run from the back of vvs, so the records ahead are the ones before this one.
-    constexpr size_t kVertexDistance = 12;
-    constexpr size_t kRingDistance = 6;
-    const size_t last = pm.vvs.size() - 1;
-    if (last >= kVertexDistance)
-    {
-        prefetchVertices(pm.vvs[last - kVertexDistance]);
-    }
-    if (last >= kRingDistance)
-    {
-        prefetchRingStarts(pm.vvs[last - kRingDistance]);
     }
     VertexDetailT& record = pm.vvs.back();
     DedgeT first;
@@ -394,8 +434,14 @@ int runInverse(const RippleOptionsT& options)
 
     scaleNormals(*pm, 1.0f / options.normalScale);
     const size_t collapses = pm->vvs.size();
-    while (splitLast(*pm))
+    SplitLookaheadT lookahead;
+    while (!pm->vvs.empty())
     {
+        lookahead.step(*pm);
+        if (!splitLast(*pm))
+        {
+            break;
+        }
     }
     if (!pm->vvs.empty())
     {

@@ -52,6 +52,45 @@ DedgeT firstFacelessAgainstRotation(DedgeT start)
     return x;
 }
 
+// Requests what recomputing the edges of a vertex's ring and the edges opposite it reads: the
+// faces and far corners of the ring edges, and the opposite edges with the face and corner on
+// their far side. A replay reaches these records in no order memory likes; loaded one at a time
+// each would wait for the one that names it, requested for the whole ring they arrive together.
+void requestDiamonds(const std::vector<DedgeT>& ring)
+{
+    for (DedgeT d : ring)
+    {
+        const EdgeT* e = d.edge();
+        __builtin_prefetch(e->faceOf[0]);
+        __builtin_prefetch(e->faceOf[1]);
+        __builtin_prefetch(d.dest());
+        // The quantities lie in the record's second cache line.
+        __builtin_prefetch(reinterpret_cast<const char*>(e) + 64);
+        if (DedgeT opposite = d.next())
+        {
+            __builtin_prefetch(opposite.edge());
+            __builtin_prefetch(reinterpret_cast<const char*>(opposite.edge()) + 64);
+        }
+    }
+    for (DedgeT d : ring)
+    {
+        if (DedgeT opposite = d.next())
+        {
+            const EdgeT* e = opposite.edge();
+            const int far = 1 - opposite.side();
+            __builtin_prefetch(e->faceOf[far]);
+            __builtin_prefetch(e->next[far].edge());
+        }
+    }
+    for (DedgeT d : ring)
+    {
+        if (DedgeT opposite = d.next())
+        {
+            __builtin_prefetch(opposite.sym().next().dest());
+        }
+    }
+}
+
 void updateFace(FaceT* face, bool currentGeometry)
 {
     if (face != nullptr)
@@ -156,6 +195,10 @@ void MeshT::refreshEdgeWeightsAround(const VertexT* v)
     {
         return;
     }
+    thread_local std::vector<DedgeT> ring;
+    ring.clear();
+    forEachLeaving(v->dedge, [&](DedgeT d) { ring.push_back(d); });
+    requestDiamonds(ring);
     // Positions do not change during a replay and a collapse changes only the diamonds and face
     // normals of these edges, so an edge computed now has the value it had when it went stale.
     auto refresh = [this](EdgeT* e)
@@ -166,15 +209,14 @@ void MeshT::refreshEdgeWeightsAround(const VertexT* v)
             e->weightGeneration = weightGeneration_;
         }
     };
-    forEachLeaving(v->dedge,
-                   [&](DedgeT d)
-                   {
-                       refresh(d.edge());
-                       if (DedgeT opposite = d.next())
-                       {
-                           refresh(opposite.edge());
-                       }
-                   });
+    for (DedgeT d : ring)
+    {
+        refresh(d.edge());
+        if (DedgeT opposite = d.next())
+        {
+            refresh(opposite.edge());
+        }
+    }
 }
 
 void MeshT::collapseTopology(DedgeT d, MeshListenerT* listener)

@@ -264,6 +264,46 @@ void reportLine(const char* message, std::string_view line, PmReadReportT& repor
     ++report.malformed;
 }
 
+// Text for the output file, collected in pieces of about a megabyte that go to the file whenever
+// one fills, so that a large file is never held whole (its pages would cost more to fault in than
+// the text costs to format). Offers the operations appendFileText uses on a string.
+class PieceWriterT
+{
+public:
+    explicit PieceWriterT(AtomicFileWriterT& file)
+        : file_(file)
+    {
+        buffer_.reserve(kPiece + 4096);
+    }
+
+    void reserve(size_t) {}
+    void append(const char* text, size_t length) { buffer_.append(text, length); }
+    PieceWriterT& operator+=(const char* text)
+    {
+        buffer_ += text;
+        return *this;
+    }
+    PieceWriterT& operator+=(char c)
+    {
+        buffer_ += c;
+        if (c == '\n' && buffer_.size() >= kPiece)
+        {
+            flush();
+        }
+        return *this;
+    }
+    void flush()
+    {
+        file_.write(buffer_);
+        buffer_.clear();
+    }
+
+private:
+    static constexpr size_t kPiece = size_t(1) << 20;
+    AtomicFileWriterT& file_;
+    std::string buffer_;
+};
+
 // The file's text for fileText and write.
 template <class StringT>
 void appendFileText(const ProgressiveMeshT& pm, bool rearranged, StringT& out)
@@ -354,9 +394,14 @@ std::string ProgressiveMeshT::fileText(bool rearranged) const
 
 bool ProgressiveMeshT::write(const std::string& path, bool rearranged) const
 {
-    FileTextT text;
-    appendFileText(*this, rearranged, text);
-    if (!writeFileAtomically(path, std::string_view(text.data(), text.size())))
+    AtomicFileWriterT file(path);
+    if (file.ok())
+    {
+        PieceWriterT out(file);
+        appendFileText(*this, rearranged, out);
+        out.flush();
+    }
+    if (!file.commit())
     {
         meshDiagnostic("cannot write " + path);
         return false;

@@ -888,8 +888,23 @@ ReplayEndT applyStoredCollapses(ProgressiveMeshT& pm)
     // the legality test, the detail and the collapse find their records cached.
     constexpr size_t kFetchAhead = 8;
     NeighbourhoodFetchT fetches[kFetchAhead];
+    auto indexAt = [&pm, &mesh](size_t ordinal) -> size_t
+    {
+        const int32_t index = ordinal < pm.colls.size() ? pm.colls[ordinal].vertex : -1;
+        return index >= 0 && size_t(index) < mesh.byIndex.size() ? size_t(index) : size_t(-1);
+    };
     while (i < pm.colls.size())
     {
+        // Further ahead, the index table's entry and then the vertex record are fetched, so that
+        // starting the walk finds them.
+        if (const size_t index = indexAt(i + 3 * kFetchAhead); index != size_t(-1))
+        {
+            __builtin_prefetch(&mesh.byIndex[index]);
+        }
+        if (const size_t index = indexAt(i + 2 * kFetchAhead); index != size_t(-1))
+        {
+            __builtin_prefetch(mesh.byIndex[index]);
+        }
         if (i + kFetchAhead < pm.colls.size())
         {
             if (const VertexT* ahead = vertexAt(pm.colls[i + kFetchAhead].vertex))

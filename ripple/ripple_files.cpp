@@ -257,13 +257,16 @@ namespace
 class PieceWriterT
 {
 public:
-    // Longest line the writer emits: "v " and three floats of at most 15 characters, or "f " and
-    // three numbers of at most 11, with separators and the line end.
-    static constexpr size_t kMaxLine = 64;
+    // Room kept for each line: more than the longest the writer emits ("v " and three floats of
+    // at most 15 characters, "f " and three numbers of at most 11, the stats line with two counts
+    // of at most 20 digits, each with its separators and line end).
+    static constexpr size_t kMaxLine = 96;
 
-    explicit PieceWriterT(const std::function<void(std::string_view)>& consume)
-        : buffer_(new char[kBytes])
-        , end_(buffer_.get() + kBytes - kMaxLine)
+    // `lines` is the number of lines to come: a small text gets a buffer of its own size.
+    PieceWriterT(const std::function<void(std::string_view)>& consume, size_t lines)
+        : bytes_(std::min(kMaxBytes, kMaxLine * (lines + 1)))
+        , buffer_(new char[bytes_])
+        , end_(buffer_.get() + bytes_ - kMaxLine)
         , at_(buffer_.get())
         , consume_(consume)
     {
@@ -291,7 +294,8 @@ public:
     }
 
 private:
-    static constexpr size_t kBytes = size_t(1) << 20;
+    static constexpr size_t kMaxBytes = size_t(1) << 20;
+    size_t bytes_;
     std::unique_ptr<char[]> buffer_;
     char* end_;
     char* at_;
@@ -481,9 +485,12 @@ FaceOrderT faceOrder(const MeshT& mesh)
 
 void forEachObjPiece(const MeshT& mesh, const std::function<void(std::string_view)>& consume)
 {
-    PieceWriterT out(consume);
+    PieceWriterT out(consume, 2 + mesh.byIndex.size() + mesh.faces().size());
     char* p = out.line();
-    p = putText(p, "# created by drift \n# stats: ");
+    p = putText(p, "# created by drift \n");
+    out.lineEnds(p);
+    p = out.line();
+    p = putText(p, "# stats: ");
     p = putInteger(p, static_cast<long long>(mesh.vertexCount()));
     p = putText(p, " vertices, ");
     p = putInteger(p, static_cast<long long>(mesh.faces().size()));
@@ -536,8 +543,6 @@ void forEachObjPiece(const MeshT& mesh, const std::function<void(std::string_vie
 std::string objText(const MeshT& mesh)
 {
     std::string text;
-    // Room for the longest lines; what goes unused is never touched.
-    text.reserve(PieceWriterT::kMaxLine * (2 + mesh.byIndex.size() + mesh.faces().size()));
     forEachObjPiece(mesh, [&](std::string_view piece) { text += piece; });
     return text;
 }

@@ -504,6 +504,13 @@ LevelReportT simplificationPass(ProgressiveMeshT& pm)
         {
             fetchAhead();
         }
+        else if (endsAhead != nullptr)
+        {
+            // The first pass only measures here; it lists in a second sweep.
+            __builtin_prefetch(endsAhead->vert[0]);
+            __builtin_prefetch(endsAhead->vert[1]);
+            endsAhead = endsAhead->nextInList;
+        }
         if (everyEdge)
         {
             recomputeEdgeWeight(*e, unitWeights, fromSaved);

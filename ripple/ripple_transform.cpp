@@ -167,6 +167,10 @@ private:
         DedgeT start;
         DedgeT at;
         int steps = 0;
+        // The edge opposite the ring's vertex in the face of the last step, and the next dedge on
+        // that edge's far side: the decoder reads the face and the corner across these edges.
+        DedgeT opposite;
+        DedgeT farNext;
     };
     struct SlotT
     {
@@ -178,7 +182,7 @@ private:
         const VertexT* vertices[3] = {record.partner, record.rightApex, record.leftApex};
         for (int i = 0; i < 3; ++i)
         {
-            slot.walks[i] = WalkT{vertices[i], {}, {}, 0};
+            slot.walks[i] = WalkT{vertices[i], {}, {}, 0, {}, {}};
             __builtin_prefetch(vertices[i]);
         }
         __builtin_prefetch(record.removed);
@@ -194,15 +198,30 @@ private:
             __builtin_prefetch(walk.at.edge());
             return;
         }
+        // Each record below was requested one split ago.
+        if (walk.farNext)
+        {
+            __builtin_prefetch(walk.farNext.dest());
+            walk.farNext = DedgeT();
+        }
+        if (walk.opposite)
+        {
+            const EdgeT* e = walk.opposite.edge();
+            const int far = 1 - walk.opposite.side();
+            __builtin_prefetch(e->faceOf[far]);
+            walk.farNext = e->next[far];
+            __builtin_prefetch(walk.farNext.edge());
+            walk.opposite = DedgeT();
+        }
         if (!walk.at || walk.steps >= kMaxSteps)
         {
             return;
         }
-        // The edge of `at` was requested one split ago.
         const DedgeT d = walk.at;
         __builtin_prefetch(d.dest());
         __builtin_prefetch(d.faceOf());
-        __builtin_prefetch(d.next().edge());
+        walk.opposite = d.next();
+        __builtin_prefetch(walk.opposite.edge());
         const DedgeT following = d.rotate();
         ++walk.steps;
         walk.at = following == walk.start ? DedgeT() : following;

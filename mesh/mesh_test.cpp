@@ -368,7 +368,8 @@ TEST(BlockPoolT, reusesGivenBackRecordsOnlyAfterTheBlockIsUsed)
         char bytes[100];
     };
     auto& pool = BlockPoolT<RecordT>::instance();
-    EXPECT_EQ(BlockPoolT<RecordT>::kRecordsPerBlock, 65536u / 104u);
+    // Records sit side by side in a block, with no room taken for the free list.
+    EXPECT_EQ(BlockPoolT<RecordT>::kRecordsPerBlock, 65536u / sizeof(RecordT));
     RecordT* first = pool.take();
     pool.giveBack(first);
     std::vector<RecordT*> taken;

@@ -151,24 +151,11 @@ void readObjText(MeshT& mesh, std::string_view text, CurveListT& curves)
 bool readObj(MeshT& mesh, const std::string& path, CurveListT& curves)
 {
     ObjReaderT reader(mesh);
-    size_t bytes = 0;
-    bool sized = false;
-    const bool read = readTextPieces(
-        path,
-        [&](std::string_view piece)
-        {
-            if (!sized)
-            {
-                reader.expectBytes(bytes);
-                sized = true;
-            }
-            reader.parse(piece);
-        },
-        &bytes);
-    if (!read && !sized)
+    const int read = parseTextPieces(path, reader);
+    if (read < 0)
     {
         return false;
     }
     reader.finish(curves);
-    return read;
+    return read > 0;
 }

@@ -29,6 +29,29 @@ bool readTextFile(const std::string& path, std::string& text);
 bool readTextPieces(const std::string& path, const std::function<void(std::string_view)>& consume,
                     size_t* sizeHint = nullptr);
 
+// Feeds the file at `path` to an OBJ reader in pieces: reader.expectBytes(file size) before the
+// first piece, then reader.parse(piece) for each. Returns 1 when the whole file was read, 0 when a
+// read failed part way (the pieces before it were parsed) and -1 when nothing could be read; the
+// caller finishes the reader unless -1.
+template <class ReaderT> int parseTextPieces(const std::string& path, ReaderT& reader)
+{
+    size_t bytes = 0;
+    bool sized = false;
+    const bool read = readTextPieces(
+        path,
+        [&](std::string_view piece)
+        {
+            if (!sized)
+            {
+                reader.expectBytes(bytes);
+                sized = true;
+            }
+            reader.parse(piece);
+        },
+        &bytes);
+    return read ? 1 : (sized ? 0 : -1);
+}
+
 // Vertex and edge counts to reserve room for when building a mesh from `bytes` of OBJ text: a
 // generous estimate for ordinary files, capped so that a large file of other lines cannot make a
 // reader reserve much. Too small an estimate only costs regrowth.

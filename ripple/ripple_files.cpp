@@ -207,26 +207,13 @@ void readPolygonObjText(MeshT& mesh, std::string_view text)
 bool readPolygonObj(MeshT& mesh, const std::string& path)
 {
     PolygonObjReaderT reader(mesh);
-    size_t bytes = 0;
-    bool sized = false;
-    const bool read = readTextPieces(
-        path,
-        [&](std::string_view piece)
-        {
-            if (!sized)
-            {
-                reader.expectBytes(bytes);
-                sized = true;
-            }
-            reader.parse(piece);
-        },
-        &bytes);
-    if (!read && !sized)
+    const int read = parseTextPieces(path, reader);
+    if (read < 0)
     {
         return false;
     }
     reader.finish();
-    return read;
+    return read > 0;
 }
 
 SavedPositionsT readSavedPositionsText(MeshT& mesh, std::string_view text)

@@ -66,29 +66,10 @@ void requestDiamonds(const std::vector<DedgeT>& ring)
         __builtin_prefetch(d.dest());
         // The quantities lie in the record's second cache line.
         __builtin_prefetch(reinterpret_cast<const char*>(e) + 64);
-        if (DedgeT opposite = d.next())
-        {
-            __builtin_prefetch(opposite.edge());
-            __builtin_prefetch(reinterpret_cast<const char*>(opposite.edge()) + 64);
-        }
     }
-    for (DedgeT d : ring)
-    {
-        if (DedgeT opposite = d.next())
-        {
-            const EdgeT* e = opposite.edge();
-            const int far = 1 - opposite.side();
-            __builtin_prefetch(e->faceOf[far]);
-            __builtin_prefetch(e->next[far].edge());
-        }
-    }
-    for (DedgeT d : ring)
-    {
-        if (DedgeT opposite = d.next())
-        {
-            __builtin_prefetch(opposite.sym().next().dest());
-        }
-    }
+    fetchOppositeEdges(ring);
+    fetchFarSides(ring);
+    fetchFarCorners(ring);
 }
 
 void updateFace(FaceT* face, bool currentGeometry)
@@ -104,6 +85,43 @@ void updateFace(FaceT* face, bool currentGeometry)
 }
 
 } // namespace
+
+void fetchOppositeEdges(const std::vector<DedgeT>& ring)
+{
+    for (DedgeT d : ring)
+    {
+        if (DedgeT opposite = d.next())
+        {
+            __builtin_prefetch(opposite.edge());
+            __builtin_prefetch(reinterpret_cast<const char*>(opposite.edge()) + 64);
+        }
+    }
+}
+
+void fetchFarSides(const std::vector<DedgeT>& ring)
+{
+    for (DedgeT d : ring)
+    {
+        if (DedgeT opposite = d.next())
+        {
+            const EdgeT* e = opposite.edge();
+            const int far = 1 - opposite.side();
+            __builtin_prefetch(e->faceOf[far]);
+            __builtin_prefetch(e->next[far].edge());
+        }
+    }
+}
+
+void fetchFarCorners(const std::vector<DedgeT>& ring)
+{
+    for (DedgeT d : ring)
+    {
+        if (DedgeT opposite = d.next())
+        {
+            __builtin_prefetch(opposite.sym().next().dest());
+        }
+    }
+}
 
 void MeshT::indexVertices()
 {

@@ -89,6 +89,15 @@ public:
     virtual void edgeRemovedVerbose(DedgeT) {}
 };
 
+// Fetch hints for what recomputing the edge quantities around a vertex reads beyond its ring
+// (`ring`: the dedges leaving the vertex), in the order the records name each other: the edges
+// opposite the vertex (both cache lines); then the face and next dedge on their far side; then the
+// corner there. Requested for a whole ring at once, the records of one stage arrive together
+// instead of each waiting for the one that names it. They only fetch.
+void fetchOppositeEdges(const std::vector<DedgeT>& ring);
+void fetchFarSides(const std::vector<DedgeT>& ring);
+void fetchFarCorners(const std::vector<DedgeT>& ring);
+
 // The directed-edge triangle mesh. Built by MeshBuilderT (mesh_builder.h) or readObj
 // (obj_reader.h); then, in the simplifier's order: removeUnusedVertices, indexVertices,
 // buildFaces, boundingBox, saveGeometry.

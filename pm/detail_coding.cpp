@@ -317,46 +317,6 @@ Vec3T predictFrom(const VertexT* a, const std::vector<DedgeT>& ring)
     return sum.toFloat();
 }
 
-// After a split most records around the new vertex are cached, but not the far sides of the edges
-// opposite it, which refreshing those edges reads: the opposite edge, the face across it and
-// that face's third corner. Loaded one edge at a time, each of these waits for the one before;
-// requested for the whole ring at once, they arrive together.
-void prefetchOppositeEdges(const std::vector<DedgeT>& ring)
-{
-    for (DedgeT d : ring)
-    {
-        if (DedgeT opposite = d.next())
-        {
-            __builtin_prefetch(opposite.edge());
-        }
-    }
-}
-
-void prefetchFarSides(const std::vector<DedgeT>& ring)
-{
-    for (DedgeT d : ring)
-    {
-        if (DedgeT opposite = d.next())
-        {
-            const EdgeT* e = opposite.edge();
-            const int far = 1 - opposite.side();
-            __builtin_prefetch(e->faceOf[far]);
-            __builtin_prefetch(e->next[far].edge());
-        }
-    }
-}
-
-void prefetchFarCorners(const std::vector<DedgeT>& ring)
-{
-    for (DedgeT d : ring)
-    {
-        if (DedgeT opposite = d.next())
-        {
-            __builtin_prefetch(opposite.sym().next().dest());
-        }
-    }
-}
-
 } // namespace
 
 Vec3T ringNormal(const VertexT* a)
@@ -401,15 +361,18 @@ void decodeDetail(VertexDetailT& detail, DedgeT dedge, bool weighted, bool unitW
     // One walk around a serves the frame, the edge refresh and the prediction: nothing here
     // changes the ring, and nothing else walks it until the prediction is made.
     const std::vector<DedgeT>& ring = ringOf(a);
-    prefetchOppositeEdges(ring);
+    // After a split most records around the new vertex are cached, but not the far sides of the
+    // edges opposite it, which refreshing those edges reads; they are requested in stages while
+    // the frame is made.
+    fetchOppositeEdges(ring);
     const LocalFrameT frame = localFrameOf(dedge, ring);
-    prefetchFarSides(ring);
+    fetchFarSides(ring);
     const float c = weighted ? detail.scale : 1.0f;
     const float inverse = 1.0f / c;
     detail.t1 *= inverse;
     detail.t2 *= inverse;
     detail.n *= inverse;
-    prefetchFarCorners(ring);
+    fetchFarCorners(ring);
     // The edge quantities around a changed with the split; the decoder always takes them from the
     // saved geometry, as the encoder's replay did.
     for (DedgeT d : ring)

@@ -5,6 +5,7 @@
 
 #include "mesh/block_pool.h"
 #include "mesh/geometry.h"
+#include "mesh/radix_sort.h"
 #include "mesh/mesh_builder.h"
 #include "mesh/obj_tokens.h"
 #include "pm/atomic_file.h"
@@ -321,42 +322,6 @@ struct FaceOrderT
     uint64_t positionMask = 0xffffffffu;
 };
 
-// Sorts `keys` by their upper 32 bits, which are below 2^bits, by least significant digit first.
-void radixSortUpper(HugeVectorT<uint64_t>& keys, int bits)
-{
-    if (bits <= 0 || keys.size() < 2)
-    {
-        return;
-    }
-    const int passes = (bits + 11) / 12;
-    const int digitBits = (bits + passes - 1) / passes;
-    const size_t buckets = size_t(1) << digitBits;
-    HugeVectorT<uint64_t> other(keys.size());
-    std::vector<size_t> start(buckets);
-    for (int pass = 0; pass < passes; ++pass)
-    {
-        const int shift = 32 + pass * digitBits;
-        const uint64_t mask = buckets - 1;
-        std::fill(start.begin(), start.end(), 0);
-        for (uint64_t k : keys)
-        {
-            ++start[(k >> shift) & mask];
-        }
-        size_t sum = 0;
-        for (size_t& s : start)
-        {
-            const size_t count = s;
-            s = sum;
-            sum += count;
-        }
-        for (uint64_t k : keys)
-        {
-            other[start[(k >> shift) & mask]++] = k;
-        }
-        keys.swap(other);
-    }
-}
-
 // Walks the face list once and finds each face's lowest dedge and corners. The faces lie in the
 // list roughly in memory order, but their edges and vertices are spread over the pools once
 // collapses and splits have run; the walk therefore looks ahead along the list and prefetches,
@@ -441,7 +406,8 @@ FaceOrderT faceOrder(const MeshT& mesh)
     fits = fits && largestKey < (uint64_t(1) << 32);
     if (fits)
     {
-        radixSortUpper(result.order, std::bit_width(largestKey));
+        HugeVectorT<uint64_t> scratch;
+        radixSortByUpperKey(result.order, scratch, std::bit_width(largestKey));
         return result;
     }
     // Keys or positions too large to share a word (edge serials past 2^31, which no mesh that

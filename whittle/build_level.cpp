@@ -6,6 +6,7 @@
 #include "mesh/block_pool.h"
 #include "mesh/diagnostics.h"
 #include "mesh/geometry.h"
+#include "mesh/radix_sort.h"
 #include "pm/ring_walk.h"
 
 #include <algorithm>
@@ -117,40 +118,6 @@ uint32_t costKey(double cost)
     }
     uint32_t bits = std::bit_cast<uint32_t>(f == 0.0f ? 0.0f : f);
     return (bits & 0x80000000u) != 0 ? ~bits : bits | 0x80000000u;
-}
-
-// Stable sort of (key << 32 | list position) entries by key: least significant digit radix sort
-// on the upper 32 bits, three 11-bit digits; a digit shared by all entries is skipped.
-template <class VectorT> void radixSortByKey(VectorT& items, VectorT& scratch)
-{
-    constexpr int kBits = 11;
-    constexpr size_t kBuckets = size_t(1) << kBits;
-    scratch.resize(items.size());
-    std::vector<size_t> counts(kBuckets);
-    for (int shift = 32; shift < 64; shift += kBits)
-    {
-        std::fill(counts.begin(), counts.end(), 0);
-        for (uint64_t item : items)
-        {
-            ++counts[(item >> shift) & (kBuckets - 1)];
-        }
-        if (!items.empty() && counts[(items[0] >> shift) & (kBuckets - 1)] == items.size())
-        {
-            continue;
-        }
-        size_t sum = 0;
-        for (size_t& c : counts)
-        {
-            const size_t here = c;
-            c = sum;
-            sum += here;
-        }
-        for (uint64_t item : items)
-        {
-            scratch[counts[(item >> shift) & (kBuckets - 1)]++] = item;
-        }
-        items.swap(scratch);
-    }
 }
 
 // Walks rings ahead of the code that will read them: each cursor steps once around its vertex per
@@ -554,7 +521,7 @@ LevelReportT simplificationPass(ProgressiveMeshT& pm)
     report.longerEdge = !mesh.edges().empty() && longest >= threshold;
     report.candidates = dedges.size();
 
-    radixSortByKey(order, buffers.scratch);
+    radixSortByUpperKey(order, buffers.scratch);
 
     const size_t take =
         std::min(order.size(), size_t(std::floor(double(pm.takeFraction) * double(dedges.size()))));
@@ -677,7 +644,7 @@ std::vector<size_t> stableCostOrder(std::span<const double> costs)
     {
         items.push_back(uint64_t(costKey(costs[i])) << 32 | uint64_t(i));
     }
-    radixSortByKey(items, scratch);
+    radixSortByUpperKey(items, scratch);
     std::vector<size_t> order;
     for (uint64_t item : items)
     {

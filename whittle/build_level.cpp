@@ -810,24 +810,99 @@ void markNonManifoldVertices(ProgressiveMeshT& pm)
     MeshT& mesh = pm.mesh();
     const size_t limit = walkLimit(mesh);
     const size_t count = mesh.byIndex.size();
+    auto indexOf = [count](const VertexT* v)
+    { return v->index >= 0 && size_t(v->index) < count ? size_t(v->index) : size_t(-1); };
+    // The end points of the edges further along the list are fetched while the count goes on.
+    constexpr size_t kEndsAhead = 16;
     std::vector<uint32_t> degree(count, 0);
+    const EdgeT* edgeAhead = mesh.edges().front();
+    for (size_t i = 0; i < kEndsAhead && edgeAhead != nullptr; ++i)
+    {
+        edgeAhead = edgeAhead->nextInList;
+    }
     for (const EdgeT* e : mesh.edges())
     {
+        if (edgeAhead != nullptr)
+        {
+            __builtin_prefetch(edgeAhead->vert[0]);
+            __builtin_prefetch(edgeAhead->vert[1]);
+            edgeAhead = edgeAhead->nextInList;
+        }
         for (const VertexT* v : e->vert)
         {
-            if (v->index >= 0 && size_t(v->index) < count)
+            if (const size_t index = indexOf(v); index != size_t(-1))
             {
-                ++degree[size_t(v->index)];
+                ++degree[index];
             }
         }
     }
     pm.nonManifold.assign(count, 0);
-    for (const VertexT* v : mesh.vertices())
+
+    // A vertex whose fan walk (see ringSize) does not reach all of its edges has several fans.
+    // The walks of kWalks vertices advance in turn, one edge each, so that each reads an edge
+    // record requested a round earlier instead of waiting for it.
+    struct WalkT
     {
-        if (v->index >= 0 && size_t(v->index) < count &&
-            ringSize(v, limit) != degree[size_t(v->index)])
+        const VertexT* vertex = nullptr;
+        DedgeT start;
+        DedgeT at;
+        size_t steps = 0;
+    };
+    constexpr size_t kWalks = 16;
+    WalkT walks[kWalks];
+    size_t active = 0;
+    const VertexT* next = mesh.vertices().front();
+    const VertexT* vertexAhead = next;
+    for (size_t i = 0; i < 2 * kWalks && vertexAhead != nullptr; ++i)
+    {
+        __builtin_prefetch(vertexAhead);
+        vertexAhead = vertexAhead->nextInList;
+    }
+    auto finish = [&](const WalkT& walk)
+    {
+        const size_t index = indexOf(walk.vertex);
+        if (index != size_t(-1) && walk.steps != degree[index])
         {
-            pm.nonManifold[size_t(v->index)] = 1;
+            pm.nonManifold[index] = 1;
+        }
+    };
+    for (;;)
+    {
+        while (active < kWalks && next != nullptr)
+        {
+            if (vertexAhead != nullptr)
+            {
+                __builtin_prefetch(vertexAhead);
+                vertexAhead = vertexAhead->nextInList;
+            }
+            WalkT& walk = walks[active];
+            walk = WalkT{next, next->dedge, next->dedge, 0};
+            next = next->nextInList;
+            if (!walk.at || limit == 0)
+            {
+                finish(walk);
+                continue;
+            }
+            __builtin_prefetch(walk.at.edge());
+            ++active;
+        }
+        if (active == 0)
+        {
+            break;
+        }
+        for (size_t i = 0; i < active;)
+        {
+            WalkT& walk = walks[i];
+            ++walk.steps;
+            walk.at = walk.at.rotate();
+            if (!walk.at || walk.at == walk.start || walk.steps >= limit)
+            {
+                finish(walk);
+                walk = walks[--active];
+                continue;
+            }
+            __builtin_prefetch(walk.at.edge());
+            ++i;
         }
     }
     pm.nonManifoldMarked = true;

@@ -72,7 +72,7 @@ void requestDiamonds(const std::vector<DedgeT>& ring)
     fetchFarCorners(ring);
 }
 
-void updateFace(FaceT* face, bool currentGeometry)
+void updateFace(FaceT* face, bool currentGeometry, bool savedNormal)
 {
     if (face != nullptr)
     {
@@ -80,7 +80,10 @@ void updateFace(FaceT* face, bool currentGeometry)
         {
             faceGeometry(*face);
         }
-        faceSavedNormal(*face);
+        if (savedNormal)
+        {
+            faceSavedNormal(*face);
+        }
     }
 }
 
@@ -170,17 +173,25 @@ void MeshT::buildFaces()
     }
 }
 
-void MeshT::saveGeometry()
+void MeshT::saveGeometry(bool normals)
 {
     for (VertexT* v : vertices_)
     {
         v->savedPos = v->pos;
     }
+    if (normals)
+    {
+        computeSavedNormals();
+    }
+    useSaved = true;
+}
+
+void MeshT::computeSavedNormals()
+{
     for (FaceT* f : faces_)
     {
         faceSavedNormal(*f);
     }
-    useSaved = true;
 }
 
 void MeshT::boundingBox()
@@ -416,7 +427,7 @@ void MeshT::collapse(DedgeT d, MeshListenerT* listener)
     }
     for (FaceT* f : around)
     {
-        updateFace(f, trackFaceGeometry);
+        updateFace(f, trackFaceGeometry, trackSavedNormals);
     }
 }
 
@@ -577,6 +588,6 @@ DedgeT MeshT::split(DedgeT p, DedgeT r, VertexT* v)
             inFr.setFace(fr);
         }
     }
-    forEachLeaving(v->dedge, [&](DedgeT g) { updateFace(g.faceOf(), trackFaceGeometry); });
+    forEachLeaving(v->dedge, [&](DedgeT g) { updateFace(g.faceOf(), trackFaceGeometry, trackSavedNormals); });
     return e;
 }

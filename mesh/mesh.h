@@ -114,6 +114,11 @@ public:
     // and area (from current positions) as they were: for a replay and its splits, whose edge
     // quantities come from saved positions (useSaved) and which read nothing else of the faces.
     bool trackFaceGeometry = true;
+    // When false, collapse and split leave the faces' savedNormal alone as well: for a replay
+    // that reads no edge quantities, followed by computeSavedNormals. A saved normal depends only
+    // on the face's corners in the order of its dedge, and every collapse that changes those
+    // updates the face, so the values computed afterwards equal those kept current throughout.
+    bool trackSavedNormals = true;
     // Set by the caller after boundingBox (the simplifier stores the box diagonal's length).
     float diagonal = 0.0f;
     // Corners filled by boundingBox().
@@ -131,9 +136,12 @@ public:
     // sets faceOf of the cycle's three dedges and the face's dedge, and computes normal and area.
     void buildFaces();
 
-    // Copies pos to savedPos for every vertex, computes every face's savedNormal and sets
-    // useSaved.
-    void saveGeometry();
+    // Copies pos to savedPos for every vertex, computes every face's savedNormal (unless
+    // `normals` is false) and sets useSaved.
+    void saveGeometry(bool normals = true);
+
+    // Computes every face's savedNormal from the saved positions.
+    void computeSavedNormals();
 
     // Fills bboxMin and bboxMax (see MeshCoreT::boundingBox).
     void boundingBox();

@@ -280,6 +280,61 @@ TEST(MeshTCollapse, untrackedFaceGeometryStillKeepsSavedNormals)
     collapseThenSplit(meshgen::grid(6, 6, irregular), 7, 30, false);
 }
 
+// Collapses with saved normals left alone, then computed once, give every face the bits it gets
+// when each collapse keeps them current: on twin meshes, the same random collapse sequence.
+TEST(MeshTCollapse, savedNormalsComputedAfterCollapsesEqualTrackedOnes)
+{
+    meshgen::OptionsT irregular;
+    irregular.irregular = true;
+    irregular.seed = 5;
+    for (const meshgen::GeneratedMeshT& source :
+         {meshgen::torus(12, 9, irregular), meshgen::openCylinder(10, 5, irregular)})
+    {
+        MeshT tracked;
+        MeshT untracked;
+        for (MeshT* mesh : {&tracked, &untracked})
+        {
+            build(*mesh, source);
+            prepare(*mesh);
+            mesh->trackFaceGeometry = false;
+        }
+        untracked.trackSavedNormals = false;
+        std::mt19937 rng(17);
+        size_t collapses = 0;
+        for (size_t attempt = 0; collapses < 40 && attempt < 3000; ++attempt)
+        {
+            const size_t pick = rng() % tracked.edges().size();
+            const int side = int(rng() % 2);
+            std::vector<DedgeT> chosen;
+            for (MeshT* mesh : {&tracked, &untracked})
+            {
+                auto it = mesh->edges().begin();
+                std::advance(it, pick);
+                chosen.push_back((*it)->dedge(side));
+            }
+            if (tracked.vertexCount() <= 6 || !collapseKeepsManifold(chosen[0]))
+            {
+                continue;
+            }
+            ASSERT_EQ(chosen[0].org()->index, chosen[1].org()->index);
+            ASSERT_EQ(chosen[0].dest()->index, chosen[1].dest()->index);
+            tracked.collapse(chosen[0], nullptr);
+            untracked.collapse(chosen[1], nullptr);
+            ++collapses;
+        }
+        ASSERT_EQ(collapses, 40u);
+        untracked.computeSavedNormals();
+        ASSERT_EQ(tracked.faces().size(), untracked.faces().size());
+        auto f = untracked.faces().begin();
+        for (const FaceT* face : tracked.faces())
+        {
+            EXPECT_EQ(face->savedNormal, (*f)->savedNormal);
+            EXPECT_EQ(face->dedge.org()->index, (*f)->dedge.org()->index);
+            ++f;
+        }
+    }
+}
+
 TEST(MeshTCollapse, interiorEdgeOfClosedMeshRemovesOneVertexThreeEdgesTwoFaces)
 {
     MeshT mesh;

@@ -387,7 +387,10 @@ int runInverse(const RippleOptionsT& options)
     {
         return kExitUnreadable;
     }
-    mesh->saveGeometry();
+    // The replay below reads no edge quantities, so the faces' saved normals are computed once
+    // it has ended, for the faces of the base mesh (see trackSavedNormals).
+    mesh->saveGeometry(false);
+    mesh->trackSavedNormals = false;
 
     std::unique_ptr<ProgressiveMeshT> pm;
     try
@@ -415,6 +418,8 @@ int runInverse(const RippleOptionsT& options)
     {
         return code;
     }
+    mesh->computeSavedNormals();
+    mesh->trackSavedNormals = true;
 
     // Mark what the coefficient file must supply, so that a short file cannot leave replayed
     // values in place.

@@ -168,7 +168,10 @@ void MeshT::buildFaces()
             d.setFace(f);
             d.next().setFace(f);
             d.next().next().setFace(f);
-            faceGeometry(*f);
+            if (trackFaceGeometry)
+            {
+                faceGeometry(*f);
+            }
         }
     }
 }

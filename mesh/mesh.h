@@ -110,9 +110,10 @@ public:
     bool unitWeights = false;
     // Set by saveGeometry: edge weights are computed from saved positions.
     bool useSaved = false;
-    // When false, collapse and split keep only the faces' savedNormal current and leave normal
-    // and area (from current positions) as they were: for a replay and its splits, whose edge
-    // quantities come from saved positions (useSaved) and which read nothing else of the faces.
+    // When false, buildFaces leaves normal and area (from current positions) unset, and collapse
+    // and split keep only the faces' savedNormal current and leave normal and area as they were:
+    // for a replay and its splits, whose edge quantities come from saved positions (useSaved)
+    // and which read nothing else of the faces.
     bool trackFaceGeometry = true;
     // When false, collapse and split leave the faces' savedNormal alone as well: for a replay
     // that reads no edge quantities, followed by computeSavedNormals. A saved normal depends only
@@ -133,7 +134,8 @@ public:
 
     // Creates a FaceT for every face cycle: walks the edge list in order, side 0 then side 1, and
     // takes each dedge that is the lowest of its next cycle (cycles longer than 10 are skipped);
-    // sets faceOf of the cycle's three dedges and the face's dedge, and computes normal and area.
+    // sets faceOf of the cycle's three dedges and the face's dedge, and computes normal and area
+    // (with trackFaceGeometry).
     void buildFaces();
 
     // Copies pos to savedPos for every vertex, computes every face's savedNormal (unless

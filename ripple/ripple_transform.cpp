@@ -383,6 +383,9 @@ int runInverse(const RippleOptionsT& options)
     }
     mesh->unitWeights = options.unitWeights;
     mesh->keepRecordsAtExit = options.exitAfterRun;
+    // The inverse always replays stored collapses and never simplifies, so nothing reads the
+    // faces' normals and areas from current positions.
+    mesh->trackFaceGeometry = false;
     if (!readMesh(*mesh, options.paramFile))
     {
         return kExitUnreadable;

@@ -21,10 +21,18 @@ DiagnosticSinkT& currentSink()
     return sink;
 }
 
+// The lines held for the calling thread, or null.
+thread_local std::vector<std::string>* heldLines = nullptr;
+
 } // namespace
 
 void meshDiagnostic(std::string_view line)
 {
+    if (heldLines != nullptr)
+    {
+        heldLines->emplace_back(line);
+        return;
+    }
     std::lock_guard<std::mutex> lock(sinkMutex());
     if (currentSink())
     {
@@ -43,4 +51,14 @@ DiagnosticSinkT setMeshDiagnosticSink(DiagnosticSinkT sink)
     DiagnosticSinkT previous = std::move(currentSink());
     currentSink() = std::move(sink);
     return previous;
+}
+
+HeldDiagnosticsT::HeldDiagnosticsT(std::vector<std::string>& lines)
+{
+    heldLines = &lines;
+}
+
+HeldDiagnosticsT::~HeldDiagnosticsT()
+{
+    heldLines = nullptr;
 }

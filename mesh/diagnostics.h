@@ -4,7 +4,9 @@
 // and flushed at once. A program (or a test) may redirect them to a sink of its own.
 
 #include <functional>
+#include <string>
 #include <string_view>
+#include <vector>
 
 // Receives one diagnostic line without its line end.
 using DiagnosticSinkT = std::function<void(std::string_view line)>;
@@ -16,3 +18,15 @@ void meshDiagnostic(std::string_view line);
 // Installs `sink` for every later meshDiagnostic call (an empty function restores standard
 // error) and returns the previous sink.
 DiagnosticSinkT setMeshDiagnosticSink(DiagnosticSinkT sink);
+
+// While it lives, the diagnostic lines of the thread that made it are appended to `lines`
+// instead of going to the sink: for work moved to a second thread whose messages must appear
+// where the work would have run, passed on later with meshDiagnostic in order. Not nestable.
+class HeldDiagnosticsT
+{
+public:
+    explicit HeldDiagnosticsT(std::vector<std::string>& lines);
+    ~HeldDiagnosticsT();
+    HeldDiagnosticsT(const HeldDiagnosticsT&) = delete;
+    HeldDiagnosticsT& operator=(const HeldDiagnosticsT&) = delete;
+};

@@ -10,6 +10,7 @@
 
 #include <gtest/gtest.h>
 
+#include <thread>
 #include <unordered_set>
 
 using namespace meshtest;
@@ -411,4 +412,31 @@ TEST(MeshInfo, countsBoundaryLoopsOfGeneratedMeshes)
         std::string text = describeMesh(mesh, {});
         EXPECT_EQ(text.substr(0, std::string(c.expected).size()), c.expected);
     }
+}
+
+// Lines of a thread that holds its diagnostics wait in its list; other threads' lines go on.
+TEST(MeshDiagnostics, heldLinesStayWithTheirThread)
+{
+    DiagnosticCaptureT capture;
+    std::vector<std::string> held;
+    std::thread worker(
+        [&held]
+        {
+            HeldDiagnosticsT hold(held);
+            meshDiagnostic("from the worker");
+            meshDiagnostic("again");
+        });
+    worker.join();
+    meshDiagnostic("from the main thread");
+    EXPECT_EQ(held, (std::vector<std::string>{"from the worker", "again"}));
+    EXPECT_EQ(capture.lines, std::vector<std::string>{"from the main thread"});
+    // Once the hold ends, the thread's lines go to the sink again.
+    {
+        std::vector<std::string> mine;
+        HeldDiagnosticsT hold(mine);
+        meshDiagnostic("held");
+        EXPECT_EQ(mine.size(), 1u);
+    }
+    meshDiagnostic("passed on");
+    EXPECT_EQ(capture.lines.back(), "passed on");
 }

@@ -6,6 +6,7 @@
 // destination file is written unless the whole run succeeded.
 #include "ripple/ripple_transform.h"
 
+#include "mesh/diagnostics.h"
 #include "mesh/exception.h"
 #include "pm/detail_coding.h"
 #include "ripple/ripple_files.h"
@@ -13,9 +14,13 @@
 #include "whittle/build_level.h"
 
 #include <cmath>
+#include <exception>
 #include <limits>
 #include <memory>
 #include <new>
+#include <string>
+#include <system_error>
+#include <thread>
 #include <vector>
 
 namespace ripple
@@ -46,11 +51,11 @@ bool readMesh(MeshT& mesh, const std::string& path)
     return true;
 }
 
-// Reads the hierarchy and checks it against the mesh. With `needCollapses` a file without
-// collapses counts as unreadable. Returns kExitOk or the exit code of the failure.
-int readHierarchy(ProgressiveMeshT& pm, const std::string& path, bool needCollapses)
+// Checks a hierarchy read from `path` (with `report`) against the mesh. With `needCollapses` a
+// file without collapses counts as unreadable. Returns kExitOk or the exit code of the failure.
+int checkHierarchy(ProgressiveMeshT& pm, const PmReadReportT& report, const std::string& path,
+                   bool needCollapses)
 {
-    const PmReadReportT report = pm.read(path);
     if (!report.opened)
     {
         rippleLine("cannot read hierarchy " + path);
@@ -79,6 +84,34 @@ int readHierarchy(ProgressiveMeshT& pm, const std::string& path, bool needCollap
         pm.mesh().trackFaceGeometry = false;
     }
     return kExitOk;
+}
+
+// Reads the hierarchy and checks it against the mesh (see checkHierarchy).
+int readHierarchy(ProgressiveMeshT& pm, const std::string& path, bool needCollapses)
+{
+    return checkHierarchy(pm, pm.read(path), path, needCollapses);
+}
+
+// The reading of a hierarchy file on a second thread: its report, its diagnostic lines held
+// back, and what it threw.
+struct HierarchyReadT
+{
+    PmReadReportT report;
+    std::vector<std::string> lines;
+    std::exception_ptr failure;
+};
+
+void readHierarchyHeld(ProgressiveMeshT& pm, const std::string& path, HierarchyReadT& read)
+{
+    try
+    {
+        HeldDiagnosticsT held(read.lines);
+        read.report = pm.read(path);
+    }
+    catch (...)
+    {
+        read.failure = std::current_exception();
+    }
 }
 
 // Room in vvs for a detail per collapse, so that the replay appends without copying the records
@@ -386,21 +419,51 @@ int runInverse(const RippleOptionsT& options)
     // The inverse always replays stored collapses and never simplifies, so nothing reads the
     // faces' normals and areas from current positions.
     mesh->trackFaceGeometry = false;
-    if (!readMesh(*mesh, options.paramFile))
-    {
-        return kExitUnreadable;
-    }
-    // The replay below reads no edge quantities, so the faces' saved normals are computed once
-    // it has ended, for the faces of the base mesh (see trackSavedNormals).
-    mesh->saveGeometry(false);
-    mesh->trackSavedNormals = false;
 
+    // The hierarchy file is read on a second thread while the mesh is read: reading it touches
+    // only the progressive mesh's own lists. Its messages are held back and passed on after the
+    // mesh's, where reading one file after the other puts them.
     std::unique_ptr<ProgressiveMeshT> pm;
     try
     {
         pm = std::make_unique<ProgressiveMeshT>(*mesh);
     }
     catch (const std::bad_alloc&)
+    {
+        // Reported once the mesh is read, as if the progressive mesh were made then.
+    }
+    HierarchyReadT hierarchy;
+    bool meshRead = false;
+    bool hierarchyRead = false;
+    {
+        std::jthread reader;
+        if (pm)
+        {
+            try
+            {
+                reader = std::jthread([&] { readHierarchyHeld(*pm, options.pmFile, hierarchy); });
+                hierarchyRead = true;
+            }
+            catch (const std::system_error&)
+            {
+                // No second thread: the file is read after the mesh.
+            }
+        }
+        meshRead = readMesh(*mesh, options.paramFile);
+    }
+    if (!meshRead)
+    {
+        return kExitUnreadable;
+    }
+    if (pm && !hierarchyRead)
+    {
+        readHierarchyHeld(*pm, options.pmFile, hierarchy);
+    }
+    // The replay below reads no edge quantities, so the faces' saved normals are computed once
+    // it has ended, for the faces of the base mesh (see trackSavedNormals).
+    mesh->saveGeometry(false);
+    mesh->trackSavedNormals = false;
+    if (!pm)
     {
         rippleLine("cannot create the progressive mesh");
         return kExitInversePm;
@@ -411,9 +474,18 @@ int runInverse(const RippleOptionsT& options)
     // then nothing reads the edge quantities before the splits recompute those they read.
     pm->encodeDetails = false;
     mesh->edgeWeightMode = MeshT::EdgeWeightModeT::kNever;
+    if (hierarchy.failure)
+    {
+        std::rethrow_exception(hierarchy.failure);
+    }
+    for (const std::string& line : hierarchy.lines)
+    {
+        meshDiagnostic(line);
+    }
     // Without collapses buildLevel would simplify the parameter geometry instead of what the
     // forward run simplified.
-    if (const int code = readHierarchy(*pm, options.pmFile, true); code != kExitOk)
+    if (const int code = checkHierarchy(*pm, hierarchy.report, options.pmFile, true);
+        code != kExitOk)
     {
         return code;
     }

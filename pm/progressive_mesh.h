@@ -13,6 +13,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 // The simplifier's record for one dedge that has been listed as a collapse candidate. It hangs in
@@ -83,6 +84,16 @@ struct PmReadReportT
     // readCoefficients: base positions set and `d` lines stored.
     size_t positions = 0;
     size_t details = 0;
+};
+
+// The lines of a coefficient file checked and converted before the details they fill exist
+// (see ProgressiveMeshT::stageCoefficients): base positions by vertex index and the `d` lines'
+// values in order.
+struct StagedCoefficientsT
+{
+    PmReadReportT report;
+    std::vector<std::pair<size_t, Vec3T>> positions;
+    std::vector<Vec3T> details;
 };
 
 class ProgressiveMeshT : public MeshListenerT
@@ -197,6 +208,13 @@ public:
     PmReadReportT readCoefficients(const std::string& path);
     // As readCoefficients, from the file's text.
     PmReadReportT readCoefficientsText(std::string_view text);
+    // The reading half of readCoefficients for a `vvs` that will hold `detailCount` details:
+    // checks and converts every line, with the same messages, and changes nothing. It reads only
+    // `baseOrder` and the mesh's index table, so it may run while a replay makes `vvs`.
+    StagedCoefficientsT stageCoefficients(const std::string& path, size_t detailCount) const;
+    StagedCoefficientsT stageCoefficientsText(std::string_view text, size_t detailCount) const;
+    // The writing half: stores staged positions and details (those beyond `vvs` are dropped).
+    void applyCoefficients(const StagedCoefficientsT& staged);
 
 private:
     // During a replay (colls longer than vvs), starts loading the records that the stored

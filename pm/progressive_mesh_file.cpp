@@ -489,20 +489,37 @@ PmReadReportT ProgressiveMeshT::readText(std::string_view text)
 
 PmReadReportT ProgressiveMeshT::readCoefficients(const std::string& path)
 {
+    const StagedCoefficientsT staged = stageCoefficients(path, vvs.size());
+    applyCoefficients(staged);
+    return staged.report;
+}
+
+PmReadReportT ProgressiveMeshT::readCoefficientsText(std::string_view text)
+{
+    const StagedCoefficientsT staged = stageCoefficientsText(text, vvs.size());
+    applyCoefficients(staged);
+    return staged.report;
+}
+
+StagedCoefficientsT ProgressiveMeshT::stageCoefficients(const std::string& path,
+                                                        size_t detailCount) const
+{
     FileTextT text;
     if (!readFileText(path, text))
     {
         return {};
     }
-    return readCoefficientsText(std::string_view(text.data(), text.size()));
+    return stageCoefficientsText(std::string_view(text.data(), text.size()), detailCount);
 }
 
-PmReadReportT ProgressiveMeshT::readCoefficientsText(std::string_view text)
+StagedCoefficientsT ProgressiveMeshT::stageCoefficientsText(std::string_view text,
+                                                            size_t detailCount) const
 {
-    PmReadReportT report;
+    StagedCoefficientsT staged;
+    PmReadReportT& report = staged.report;
     report.opened = true;
+    staged.details.reserve(detailCount);
     size_t nextBase = 0;
-    size_t nextDetail = 0;
     constexpr const char* kMessage = "could not read base vertex: ";
     forEachLine(text,
                 [&](std::string_view line)
@@ -534,24 +551,39 @@ PmReadReportT ProgressiveMeshT::readCoefficientsText(std::string_view text)
                             reportLine(kMessage, line, report);
                             return;
                         }
-                        mesh_.byIndex[size_t(target)]->pos = {x, y, z};
+                        staged.positions.push_back({size_t(target), {x, y, z}});
                         ++report.positions;
                     }
                     else if (line[0] == 'd')
                     {
                         float t1, t2, n;
                         if (!(scan.word() && scan.real(t1) && scan.real(t2) && scan.real(n)) ||
-                            nextDetail >= vvs.size())
+                            staged.details.size() >= detailCount)
                         {
                             reportLine(kMessage, line, report);
                             return;
                         }
-                        VertexDetailT& detail = vvs[nextDetail++];
-                        detail.t1 = t1;
-                        detail.t2 = t2;
-                        detail.n = n;
+                        staged.details.push_back({t1, t2, n});
                         ++report.details;
                     }
                 });
-    return report;
+    return staged;
+}
+
+void ProgressiveMeshT::applyCoefficients(const StagedCoefficientsT& staged)
+{
+    for (const auto& [index, pos] : staged.positions)
+    {
+        if (index < mesh_.byIndex.size() && mesh_.byIndex[index] != nullptr)
+        {
+            mesh_.byIndex[index]->pos = pos;
+        }
+    }
+    const size_t count = std::min(staged.details.size(), vvs.size());
+    for (size_t k = 0; k < count; ++k)
+    {
+        vvs[k].t1 = staged.details[k].x;
+        vvs[k].t2 = staged.details[k].y;
+        vvs[k].n = staged.details[k].z;
+    }
 }

@@ -224,6 +224,35 @@ TEST(ProgressiveMeshTCoefficients, takesBaseOrderAndNeverWritesPastItsTables)
     EXPECT_EQ(pm.vvs[1].t2, 4.0f);
 }
 
+// Staging reads and checks against the detail count it is given, changes nothing, and applying
+// stores what reading would have.
+TEST(ProgressiveMeshTCoefficients, stagingChangesNothingUntilApplied)
+{
+    SmallMeshT small;
+    ProgressiveMeshT pm(small.mesh);
+    pm.baseOrder = {2};
+    const Vec3T before = small.mesh.byIndex[2]->pos;
+    DiagnosticCaptureT capture;
+    const StagedCoefficientsT staged =
+        pm.stageCoefficientsText("v -1 1 2 3\nd 1 2 3\nd 4 5 6\nd 7 8 9\n", 2);
+    EXPECT_EQ(capture.lines,
+              (std::vector<std::string>{"could not read base vertex: d 7 8 9"}));
+    EXPECT_EQ(staged.report.details, 2u);
+    EXPECT_EQ(staged.report.positions, 1u);
+    EXPECT_EQ(small.mesh.byIndex[2]->pos, before);
+    // The details exist only now, as a replay would have made them.
+    pm.vvs.resize(2);
+    pm.applyCoefficients(staged);
+    EXPECT_EQ(small.mesh.byIndex[2]->pos, (Vec3T{1, 2, 3}));
+    EXPECT_EQ(pm.vvs[1].t1, 4.0f);
+    EXPECT_EQ(pm.vvs[1].n, 6.0f);
+    // Fewer details than staged: the surplus is dropped, never written past vvs.
+    pm.vvs.resize(1);
+    pm.applyCoefficients(staged);
+    EXPECT_EQ(pm.vvs.size(), 1u);
+    EXPECT_FALSE(pm.stageCoefficients("/nonexistent/dir/file.pm", 2).report.opened);
+}
+
 TEST(ProgressiveMeshTFile, floatsReadBackUnchanged)
 {
     // Every float written with 12 decimals reads back to the same float, also with the

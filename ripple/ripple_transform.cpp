@@ -114,6 +114,29 @@ void readHierarchyHeld(ProgressiveMeshT& pm, const std::string& path, HierarchyR
     }
 }
 
+// The reading of a coefficient file on a second thread, for the details of every stored
+// collapse: the staged values, the diagnostic lines held back, and what it threw.
+struct CoefficientsReadT
+{
+    StagedCoefficientsT coefficients;
+    std::vector<std::string> lines;
+    std::exception_ptr failure;
+};
+
+void stageCoefficientsHeld(const ProgressiveMeshT& pm, const std::string& path,
+                           CoefficientsReadT& read)
+{
+    try
+    {
+        HeldDiagnosticsT held(read.lines);
+        read.coefficients = pm.stageCoefficients(path, pm.colls.size());
+    }
+    catch (...)
+    {
+        read.failure = std::current_exception();
+    }
+}
+
 // Room in vvs for a detail per collapse, so that the replay appends without copying the records
 // again and again.
 void reserveDetails(ProgressiveMeshT& pm)
@@ -489,9 +512,32 @@ int runInverse(const RippleOptionsT& options)
     {
         return code;
     }
-    if (const int code = replay(*pm, options.levelScale); code != kExitOk)
+    // The coefficient file is read and checked on a second thread while the replay runs: that
+    // reads only the hierarchy's base order and the index table, which the replay leaves alone.
+    // Its messages are held back and passed on after the replay's, and its values stored after.
+    CoefficientsReadT staged;
+    bool coefficientsRead = false;
+    int replayed = kExitOk;
     {
-        return code;
+        std::jthread reader;
+        try
+        {
+            reader = std::jthread([&] { stageCoefficientsHeld(*pm, options.srcFile, staged); });
+            coefficientsRead = true;
+        }
+        catch (const std::system_error&)
+        {
+            // No second thread: the file is read after the replay.
+        }
+        replayed = replay(*pm, options.levelScale);
+    }
+    if (replayed != kExitOk)
+    {
+        return replayed;
+    }
+    if (!coefficientsRead)
+    {
+        stageCoefficientsHeld(*pm, options.srcFile, staged);
     }
     mesh->computeSavedNormals();
     mesh->trackSavedNormals = true;
@@ -507,7 +553,16 @@ int runInverse(const RippleOptionsT& options)
     {
         detail.t1 = detail.t2 = detail.n = unset;
     }
-    const PmReadReportT coefficients = pm->readCoefficients(options.srcFile);
+    if (staged.failure)
+    {
+        std::rethrow_exception(staged.failure);
+    }
+    for (const std::string& line : staged.lines)
+    {
+        meshDiagnostic(line);
+    }
+    pm->applyCoefficients(staged.coefficients);
+    const PmReadReportT& coefficients = staged.coefficients.report;
     if (!coefficients.opened)
     {
         rippleLine("cannot read coefficients " + options.srcFile);

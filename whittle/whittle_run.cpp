@@ -31,7 +31,10 @@ int simplify(const std::string& objIn, const std::string& pmOut, WhittleStatsT* 
     {
         return kWhittleFailed;
     }
-    mesh.saveGeometry();
+    // Positions never move in a simplification, so saved positions and normals would equal the
+    // current ones bit for bit: the edge quantities come from the current ones (the same numbers)
+    // and the faces keep no second copy of their normals.
+    mesh.trackSavedNormals = false;
     // Positions never move in a simplification and the collapses of one pass are independent, so
     // the edge quantities a collapse reads can be computed just before it.
     mesh.edgeWeightMode = MeshT::EdgeWeightModeT::kOnDemand;

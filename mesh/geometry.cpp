@@ -129,8 +129,16 @@ bool recomputeEdgeWeight(EdgeT& edge, bool unitWeights, bool fromSaved)
     }
     auto position = [fromSaved](const VertexT* v) -> const Vec3T&
     { return fromSaved ? v->savedPos : v->pos; };
-    const Vec3T& n0 = fromSaved ? f0->savedNormal : f0->normal;
-    const Vec3T& n1 = fromSaved ? f1->savedNormal : f1->normal;
+    setEdgeQuantities(edge, position(edge.vert[0]), position(edge.vert[1]),
+                      position(edge.next[0].dest()), position(edge.next[1].dest()),
+                      fromSaved ? f0->savedNormal : f0->normal,
+                      fromSaved ? f1->savedNormal : f1->normal, unitWeights);
+    return true;
+}
+
+void setEdgeQuantities(EdgeT& edge, const Vec3T& a, const Vec3T& b, const Vec3T& c,
+                       const Vec3T& d, const Vec3T& n0, const Vec3T& n1, bool unitWeights)
+{
     if (unitWeights)
     {
         edge.weight = 1.0f;
@@ -141,10 +149,6 @@ bool recomputeEdgeWeight(EdgeT& edge, bool unitWeights, bool fromSaved)
         edge.weight = float(0.1 + std::exp(-10.0 * (1.0 - x) * (1.0 - x)));
     }
 
-    const Vec3T& a = position(edge.vert[0]);
-    const Vec3T& b = position(edge.vert[1]);
-    const Vec3T& c = position(edge.next[0].dest());
-    const Vec3T& d = position(edge.next[1].dest());
     double ell = std::sqrt(squaredDistance(a, b));
     PlanePointT a0{0.0, 0.0};
     PlanePointT b0{ell, 0.0};
@@ -159,5 +163,4 @@ bool recomputeEdgeWeight(EdgeT& edge, bool unitWeights, bool fromSaved)
     edge.kB = toStoredFloat(-gamma * ell / (alpha * beta));
     edge.kC = toStoredFloat(ell / alpha);
     edge.kD = toStoredFloat(ell / beta);
-    return true;
 }

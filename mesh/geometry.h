@@ -37,3 +37,8 @@ void faceSavedNormal(FaceT& face);
 // fromSaved is set. Prints "bad situation 2" or "bad situation s bb cc" when a triangle cannot be
 // unfolded. Returns true; an edge without faces on both sides is left unchanged (false).
 bool recomputeEdgeWeight(EdgeT& edge, bool unitWeights, bool fromSaved);
+
+// What recomputeEdgeWeight sets, from the positions given: a = vert[0], b = vert[1], c and d the
+// third corners of side 0's and side 1's faces, n0 and n1 those faces' normals.
+void setEdgeQuantities(EdgeT& edge, const Vec3T& a, const Vec3T& b, const Vec3T& c,
+                       const Vec3T& d, const Vec3T& n0, const Vec3T& n1, bool unitWeights);

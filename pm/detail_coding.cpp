@@ -175,10 +175,11 @@ Vec3dT unit(const Vec3dT& v)
     return normalized(v);
 }
 
-// The ring normal of `a` from its ring, collected by ringOf.
-Vec3T ringNormalOf(const VertexT* a, const std::vector<DedgeT>& ring)
+// The ring normal of `a` from its ring neighbours in walk order; `interior` tells whether a's
+// ring is closed.
+Vec3T ringNormalFrom(const VertexT* a, bool interior, const VertexT* const* ring, size_t size)
 {
-    const int k = int(ring.size());
+    const int k = int(size);
     Vec3dT ta;
     Vec3dT tb;
     if (k == 0)
@@ -186,11 +187,11 @@ Vec3T ringNormalOf(const VertexT* a, const std::vector<DedgeT>& ring)
         return {};
     }
     const RingTablesT& tables = ringTables();
-    if (isInteriorVertex(a))
+    if (interior)
     {
         for (int j = 0; j < k; ++j)
         {
-            const Vec3dT p(ring[j].dest()->pos);
+            const Vec3dT p(ring[j]->pos);
             const float c = k <= kRingTableSize ? tables.cosRow[k][j] : interiorCos(k, j);
             const float s = k <= kRingTableSize ? tables.sinRow[k][j] : interiorSin(k, j);
             ta += p * double(c);
@@ -205,36 +206,32 @@ Vec3T ringNormalOf(const VertexT* a, const std::vector<DedgeT>& ring)
             {
                 const float b =
                     k <= kRingTableSize ? tables.boundaryRow[k][j] : boundaryWeight(k, j);
-                tb += Vec3dT(ring[j].dest()->pos) * double(b);
+                tb += Vec3dT(ring[j]->pos) * double(b);
             }
         }
         if (k <= 2)
         {
             tb = Vec3dT(a->pos) - tb;
         }
-        ta = Vec3dT(ring[k - 1].dest()->pos) - Vec3dT(ring[0].dest()->pos);
+        ta = Vec3dT(ring[k - 1]->pos) - Vec3dT(ring[0]->pos);
     }
     ta = unit(ta);
     tb = unit(tb);
     return cross(tb, ta).toFloat();
 }
 
-// The frame of the collapse of `c` (not null) from the ring of org(c), collected by ringOf.
-LocalFrameT localFrameOf(DedgeT c, const std::vector<DedgeT>& ring)
+// The frame at `a` from its ring neighbours and the ends of the edge opposite `a` in the frame's
+// face (from = its dest, to = the face's third corner; null when there is no such face).
+LocalFrameT frameFrom(const VertexT* a, bool interior, const VertexT* const* ring, size_t size,
+                      const VertexT* from, const VertexT* to)
 {
     LocalFrameT frame;
-    const VertexT* a = c.org();
-    if (ring.size() == 2)
+    if (size == 2 || from == nullptr)
     {
         return frame;
     }
-    DedgeT face = c.hasFace() ? c : c.rotate();
-    if (!face)
-    {
-        return frame;
-    }
-    const Vec3dT u = unit(Vec3dT(face.next().dest()->pos) - Vec3dT(face.dest()->pos));
-    const Vec3dT normal(ringNormalOf(a, ring));
+    const Vec3dT u = unit(Vec3dT(to->pos) - Vec3dT(from->pos));
+    const Vec3dT normal(ringNormalFrom(a, interior, ring, size));
     const Vec3dT m = unit(normal);
     const Vec3dT t2 = cross(m, u);
     // A degenerate neighbourhood (no ring normal, an opposite edge of zero length or along the
@@ -251,62 +248,76 @@ LocalFrameT localFrameOf(DedgeT c, const std::vector<DedgeT>& ring)
     return frame;
 }
 
-// The prediction of `a` from its ring, collected by ringOf.
-Vec3T predictFrom(const VertexT* a, const std::vector<DedgeT>& ring)
+using TermT = DecodeBatchT::TermT;
+
+// Appends the terms of the prediction of A = org of the ring's dedges, in the order they are
+// summed: for every interior edge of the ring, then the interior edge opposite A in the ring
+// dedge's face, its three other diamond vertices.
+void collectTerms(const std::vector<DedgeT>& ring, std::vector<TermT>& terms)
 {
-    thread_local WeightMapT weights;
-    weights.clear();
-    double total = 0.0;
-    double magnitude = 0.0;
-    auto add = [&](const EdgeT* e, float ca, const VertexT* x, int role)
-    {
-        if (x == nullptr || x == a)
-        {
-            return; // the removed vertex's own position is never used
-        }
-        const double term = double(e->weight) * double(ca) * double(coefficient(e, role));
-        weights.add(x, term);
-        total += term;
-        magnitude += std::fabs(term);
-    };
     for (DedgeT d : ring)
     {
         const EdgeT* e = d.edge();
         if (isInteriorEdge(e))
         {
-            // a is an end point of d's edge: vert[side].
-            const float ca = coefficient(e, d.side());
-            add(e, ca, d.dest(), 1 - d.side());
-            add(e, ca, e->next[0].dest(), 2);
-            add(e, ca, e->next[1].dest(), 3);
+            // A is an end point of d's edge: vert[side].
+            const int8_t own = int8_t(d.side());
+            terms.push_back({e, d.dest(), own, int8_t(1 - d.side())});
+            terms.push_back({e, e->next[0].dest(), own, 2});
+            terms.push_back({e, e->next[1].dest(), own, 3});
         }
         if (DedgeT opposite = d.next())
         {
             const EdgeT* f = opposite.edge();
             if (isInteriorEdge(f))
             {
-                // a is the third corner of the opposite edge's face on its side.
+                // A is the third corner of the opposite edge's face on its side.
                 const int side = opposite.side();
-                const float ca = coefficient(f, 2 + side);
-                add(f, ca, opposite.org(), side);
-                add(f, ca, opposite.dest(), 1 - side);
-                add(f, ca, opposite.sym().next().dest(), 3 - side);
+                const int8_t own = int8_t(2 + side);
+                terms.push_back({f, opposite.org(), own, int8_t(side)});
+                terms.push_back({f, opposite.dest(), own, int8_t(1 - side)});
+                terms.push_back({f, opposite.sym().next().dest(), own, int8_t(3 - side)});
             }
         }
+    }
+}
+
+// The prediction of `a` from its terms (weights and coefficients read now) and, as the fallback,
+// its ring neighbours.
+Vec3T predictFromTerms(const VertexT* a, const TermT* terms, size_t count,
+                       const VertexT* const* ring, size_t size)
+{
+    thread_local WeightMapT weights;
+    weights.clear();
+    double total = 0.0;
+    double magnitude = 0.0;
+    for (size_t i = 0; i < count; ++i)
+    {
+        const TermT& t = terms[i];
+        if (t.x == nullptr || t.x == a)
+        {
+            continue; // the removed vertex's own position is never used
+        }
+        const float ca = coefficient(t.edge, t.ownRole);
+        const double term =
+            double(t.edge->weight) * double(ca) * double(coefficient(t.edge, t.role));
+        weights.add(t.x, term);
+        total += term;
+        magnitude += std::fabs(term);
     }
     if (total == 0.0 || !std::isfinite(total) || std::fabs(total) <= 1e-12 * magnitude)
     {
         // No usable interior edge: the plain mean of the ring's neighbours.
-        if (ring.empty())
+        if (size == 0)
         {
             return {};
         }
         Vec3dT sum;
-        for (DedgeT d : ring)
+        for (size_t j = 0; j < size; ++j)
         {
-            sum += Vec3dT(d.dest()->pos);
+            sum += Vec3dT(ring[j]->pos);
         }
-        return (sum / double(ring.size())).toFloat();
+        return (sum / double(size)).toFloat();
     }
     const double inverse = 1.0 / total;
     Vec3dT sum;
@@ -315,6 +326,53 @@ Vec3T predictFrom(const VertexT* a, const std::vector<DedgeT>& ring)
         sum += Vec3dT(entry.vertex->pos) * (entry.weight * inverse);
     }
     return sum.toFloat();
+}
+
+// The ring's neighbours in walk order, in a reused buffer.
+const std::vector<const VertexT*>& destsOf(const std::vector<DedgeT>& ring)
+{
+    thread_local std::vector<const VertexT*> dests;
+    dests.clear();
+    for (DedgeT d : ring)
+    {
+        dests.push_back(d.dest());
+    }
+    return dests;
+}
+
+// The ring normal of `a` from its ring, collected by ringOf.
+Vec3T ringNormalOf(const VertexT* a, const std::vector<DedgeT>& ring)
+{
+    const std::vector<const VertexT*>& dests = destsOf(ring);
+    return ringNormalFrom(a, isInteriorVertex(a), dests.data(), dests.size());
+}
+
+// The frame of the collapse of `c` (not null) from the ring of org(c), collected by ringOf.
+LocalFrameT localFrameOf(DedgeT c, const std::vector<DedgeT>& ring)
+{
+    const VertexT* a = c.org();
+    const VertexT* from = nullptr;
+    const VertexT* to = nullptr;
+    if (ring.size() != 2)
+    {
+        if (const DedgeT face = c.hasFace() ? c : c.rotate())
+        {
+            from = face.dest();
+            to = face.next().dest();
+        }
+    }
+    const std::vector<const VertexT*>& dests = destsOf(ring);
+    return frameFrom(a, isInteriorVertex(a), dests.data(), dests.size(), from, to);
+}
+
+// The prediction of `a` from its ring, collected by ringOf.
+Vec3T predictFrom(const VertexT* a, const std::vector<DedgeT>& ring)
+{
+    thread_local std::vector<TermT> terms;
+    terms.clear();
+    collectTerms(ring, terms);
+    const std::vector<const VertexT*>& dests = destsOf(ring);
+    return predictFromTerms(a, terms.data(), terms.size(), dests.data(), dests.size());
 }
 
 } // namespace
@@ -357,34 +415,110 @@ void encodeDetail(VertexDetailT& detail, DedgeT dedge, bool weighted, float leve
 
 void decodeDetail(VertexDetailT& detail, DedgeT dedge, bool weighted, bool unitWeights)
 {
+    thread_local DecodeBatchT batch;
+    batch.capture(detail, dedge, weighted, unitWeights);
+    batch.run();
+}
+
+void DecodeBatchT::capture(VertexDetailT& detail, DedgeT dedge, bool weighted, bool unitWeights)
+{
     VertexT* a = dedge.org();
-    // One walk around a serves the frame, the edge refresh and the prediction: nothing here
-    // changes the ring, and nothing else walks it until the prediction is made.
+    // One walk around A serves the frame, the edge refresh and the prediction: nothing here
+    // changes the ring.
     const std::vector<DedgeT>& ring = ringOf(a);
     // After a split most records around the new vertex are cached, but not the far sides of the
     // edges opposite it, which refreshing those edges reads; they are requested in stages while
-    // the frame is made.
+    // the ring is taken.
     fetchOppositeEdges(ring);
-    const LocalFrameT frame = localFrameOf(dedge, ring);
+    JobT job{};
+    job.vertex = a;
+    job.interior = isInteriorVertex(a);
+    job.unitWeights = unitWeights;
+    for (DedgeT d : ring)
+    {
+        ring_.push_back(d.dest());
+    }
     fetchFarSides(ring);
+    if (ring.size() != 2)
+    {
+        if (const DedgeT face = dedge.hasFace() ? dedge : dedge.rotate())
+        {
+            job.oppositeFrom = face.dest();
+            job.oppositeTo = face.next().dest();
+        }
+    }
     const float c = weighted ? detail.scale : 1.0f;
     const float inverse = 1.0f / c;
     detail.t1 *= inverse;
     detail.t2 *= inverse;
     detail.n *= inverse;
+    job.t1 = detail.t1;
+    job.t2 = detail.t2;
+    job.n = detail.n;
     fetchFarCorners(ring);
-    // The edge quantities around a changed with the split; the decoder always takes them from the
-    // saved geometry, as the encoder's replay did.
+    // The edge quantities around A changed with the split; the decoder always takes them from
+    // the saved geometry, as the encoder's replay did.
+    auto refresh = [this](EdgeT* e)
+    {
+        const FaceT* f0 = e->faceOf[0];
+        const FaceT* f1 = e->faceOf[1];
+        if (f0 == nullptr || f1 == nullptr || e->next[0].isNull() || e->next[1].isNull())
+        {
+            return; // recomputeEdgeWeight leaves such an edge unchanged
+        }
+        refreshes_.push_back({e,
+                              {e->vert[0], e->vert[1], e->next[0].dest(), e->next[1].dest()},
+                              f0->savedNormal,
+                              f1->savedNormal});
+    };
     for (DedgeT d : ring)
     {
-        recomputeEdgeWeight(*d.edge(), unitWeights, true);
+        refresh(d.edge());
         if (DedgeT opposite = d.next())
         {
-            recomputeEdgeWeight(*opposite.edge(), unitWeights, true);
+            refresh(opposite.edge());
         }
     }
-    const Vec3dT p(predictFrom(a, ring));
-    const Vec3dT pos = p + Vec3dT(frame.t1) * double(detail.t1) +
-                       Vec3dT(frame.t2) * double(detail.t2) + Vec3dT(frame.n) * double(detail.n);
-    a->pos = pos.toFloat();
+    collectTerms(ring, terms_);
+    job.ringEnd = uint32_t(ring_.size());
+    job.refreshEnd = uint32_t(refreshes_.size());
+    job.termEnd = uint32_t(terms_.size());
+    jobs_.push_back(job);
+}
+
+void DecodeBatchT::run()
+{
+    size_t ringAt = 0;
+    size_t refreshAt = 0;
+    size_t termAt = 0;
+    for (const JobT& job : jobs_)
+    {
+        const VertexT* const* ring = ring_.data() + ringAt;
+        const size_t size = job.ringEnd - ringAt;
+        const LocalFrameT frame = frameFrom(job.vertex, job.interior, ring, size,
+                                            job.oppositeFrom, job.oppositeTo);
+        for (; refreshAt < job.refreshEnd; ++refreshAt)
+        {
+            const RefreshT& r = refreshes_[refreshAt];
+            setEdgeQuantities(*r.edge, r.corners[0]->savedPos, r.corners[1]->savedPos,
+                              r.corners[2]->savedPos, r.corners[3]->savedPos, r.n0, r.n1,
+                              job.unitWeights);
+        }
+        const Vec3dT p(predictFromTerms(job.vertex, terms_.data() + termAt, job.termEnd - termAt,
+                                        ring, size));
+        const Vec3dT pos = p + Vec3dT(frame.t1) * double(job.t1) +
+                           Vec3dT(frame.t2) * double(job.t2) + Vec3dT(frame.n) * double(job.n);
+        job.vertex->pos = pos.toFloat();
+        ringAt = job.ringEnd;
+        termAt = job.termEnd;
+    }
+    clear();
+}
+
+void DecodeBatchT::clear()
+{
+    jobs_.clear();
+    ring_.clear();
+    refreshes_.clear();
+    terms_.clear();
 }

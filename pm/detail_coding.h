@@ -9,6 +9,10 @@
 #include "mesh/vec3.h"
 #include "pm/progressive_mesh.h"
 
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
 // A local orthonormal frame: two tangents and the normal.
 struct LocalFrameT
 {
@@ -50,3 +54,62 @@ void encodeDetail(VertexDetailT& detail, DedgeT dedge, bool weighted, float leve
 // A's ring and of the edges opposite A from saved positions and normals, predicts A and adds the
 // detail in localFrame(dedge).
 void decodeDetail(VertexDetailT& detail, DedgeT dedge, bool weighted, bool unitWeights);
+
+// Decodings taken apart: what decodeDetail reads of the mesh around a re-inserted vertex is
+// taken right after its split (`capture`), and the arithmetic runs later (`run`), in the same
+// order, on the same numbers, with the same result, while further splits change the mesh. A job
+// keeps the ring's vertices, the edges to refresh with copies of their faces' saved normals, and
+// the prediction's terms; positions and the refreshed edge quantities are read when it runs. So
+// the jobs must run in capture order, nothing else may write positions or edge quantities
+// meanwhile, and the captured edges and vertices must stay in the mesh (splits only add).
+class DecodeBatchT
+{
+public:
+    // Takes the decoding of `detail` at A = org(dedge), right after the split that re-inserted
+    // A (see decodeDetail); divides the detail by its scale as decodeDetail does.
+    void capture(VertexDetailT& detail, DedgeT dedge, bool weighted, bool unitWeights);
+    // Runs the captured decodings in order and empties the batch.
+    void run();
+    size_t size() const { return jobs_.size(); }
+    // Drops the captured decodings.
+    void clear();
+
+    // One refreshed edge: its corners (vert[0], vert[1], third corners of side 0 and side 1)
+    // and its faces' saved normals as they were at capture.
+    struct RefreshT
+    {
+        EdgeT* edge;
+        const VertexT* corners[4];
+        Vec3T n0;
+        Vec3T n1;
+    };
+    // One term of the prediction: the edge's weight times c(role of A) times c(role of x).
+    struct TermT
+    {
+        const EdgeT* edge;
+        const VertexT* x;
+        int8_t ownRole;
+        int8_t role;
+    };
+
+private:
+    struct JobT
+    {
+        VertexT* vertex;
+        bool interior;
+        bool unitWeights;
+        // Ends of the edge opposite A in the frame's face (null: no face, identity frame).
+        const VertexT* oppositeFrom;
+        const VertexT* oppositeTo;
+        float t1;
+        float t2;
+        float n;
+        uint32_t ringEnd;
+        uint32_t refreshEnd;
+        uint32_t termEnd;
+    };
+    std::vector<JobT> jobs_;
+    std::vector<const VertexT*> ring_;
+    std::vector<RefreshT> refreshes_;
+    std::vector<TermT> terms_;
+};

@@ -617,12 +617,6 @@ LevelReportT simplificationPass(ProgressiveMeshT& pm)
     return report;
 }
 
-// True when `e` joins the two vertices a and b (either order); never for a null vertex.
-bool joins(const EdgeT* e, const VertexT* a, const VertexT* b)
-{
-    return (e->vert[0] == a && e->vert[1] == b) || (e->vert[0] == b && e->vert[1] == a);
-}
-
 bool isBoundaryVertex(const VertexT* v)
 {
     return !v->dedge || !v->dedge.hasFace();
@@ -716,14 +710,44 @@ bool isCollapseLegal(ProgressiveMeshT& pm, EdgeT& edge)
             ++k;
         }
     };
-    auto oppositeJoins = [&](DedgeT g)
+    // Counts the faces around a vertex v whose edge opposite v joins L and R. In the rotate walk
+    // g_i = next(sym(g_(i-1))), the face of g_i is (v, w_i, w_(i-1)), so that edge joins w_i and
+    // the previous dedge's dest and its record need not be read. The first dedge's face closes
+    // with the last dedge of a walk that came round to its start; otherwise its own next edge is
+    // read.
+    auto joinsLeftAndRight = [&](const VertexT* x, const VertexT* y)
+    { return l != nullptr && r != nullptr && ((x == l && y == r) || (x == r && y == l)); };
+    struct OppositeWalkT
     {
-        if (DedgeT n = g.next())
+        DedgeT first;
+        DedgeT last;
+        const VertexT* previous = nullptr;
+    };
+    auto oppositeJoins = [&](OppositeWalkT& walk, DedgeT g)
+    {
+        if (!walk.first)
         {
-            if (l != nullptr && r != nullptr && joins(n.edge(), l, r))
-            {
-                ++k;
-            }
+            walk.first = g;
+        }
+        else if (g.hasFace() && joinsLeftAndRight(g.dest(), walk.previous))
+        {
+            ++k;
+        }
+        walk.previous = g.dest();
+        walk.last = g;
+    };
+    auto firstOppositeJoins = [&](const OppositeWalkT& walk)
+    {
+        const DedgeT first = walk.first;
+        if (!first || !first.hasFace())
+        {
+            return;
+        }
+        const VertexT* third =
+            walk.last.rotate() == first ? walk.last.dest() : first.next().dest();
+        if (joinsLeftAndRight(first.dest(), third))
+        {
+            ++k;
         }
     };
 
@@ -737,19 +761,19 @@ bool isCollapseLegal(ProgressiveMeshT& pm, EdgeT& edge)
             closes(a->dedge.dest());
         }
     }
-    DedgeT last;
+    OppositeWalkT aWalk;
     forEachLeaving(
         a->dedge,
         [&](DedgeT g)
         {
             neighbours.push_back(g.dest());
-            oppositeJoins(g);
-            last = g;
+            oppositeJoins(aWalk, g);
         },
         limit);
-    if (aBoundary && last)
+    firstOppositeJoins(aWalk);
+    if (aBoundary && aWalk.last)
     {
-        closes(last.dest());
+        closes(aWalk.last.dest());
     }
     // Rings are small; a large one is sorted once so that membership stays cheap.
     const bool sorted = neighbours.size() > 32;
@@ -780,7 +804,7 @@ bool isCollapseLegal(ProgressiveMeshT& pm, EdgeT& edge)
             closes(b->dedge.dest());
         }
     }
-    last = DedgeT();
+    OppositeWalkT bWalk;
     forEachLeaving(
         b->dedge,
         [&](DedgeT g)
@@ -789,13 +813,13 @@ bool isCollapseLegal(ProgressiveMeshT& pm, EdgeT& edge)
             {
                 common.push_back(g.dest());
             }
-            oppositeJoins(g);
-            last = g;
+            oppositeJoins(bWalk, g);
         },
         limit);
-    if (bBoundary && last)
+    firstOppositeJoins(bWalk);
+    if (bBoundary && bWalk.last)
     {
-        closes(last.dest());
+        closes(bWalk.last.dest());
     }
     if (k == 2)
     {

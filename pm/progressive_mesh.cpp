@@ -77,6 +77,7 @@ void ProgressiveMeshT::setAside(const VertexT* v)
 void ProgressiveMeshT::beginPass()
 {
     setAside_.assign((mesh_.byIndex.size() + 63) / 64, 0);
+    passes_ = true;
 }
 
 void ProgressiveMeshT::edgeRemoved(DedgeT dedge)
@@ -266,8 +267,8 @@ void ProgressiveMeshT::collapseStep(DedgeT dedge)
     vvs.push_back(detail);
 
     // Set aside the removed vertex, its neighbours and the vertices across the far edges of its
-    // faces. Only the simplifier has candidates; a replay skips this.
-    if (hasCandidates())
+    // faces. Only the simplifier's passes need this; a replay skips it.
+    if (passes_)
     {
         setAside(dedge.org());
         forEachLeaving(

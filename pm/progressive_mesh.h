@@ -160,7 +160,8 @@ public:
     void recycleCandidates();
     // True once any candidate record has been made.
     bool hasCandidates() const { return !candidateChunks_.empty(); }
-    // Starts a new simplification pass: nothing is set aside any more.
+    // Starts a new simplification pass: nothing is set aside any more, and from now on every
+    // collapseStep sets aside the neighbourhood of its collapse.
     void beginPass();
     // True when the candidate must not be collapsed in the current pass: its dedge was removed,
     // or it leaves a vertex that a collapse of this pass set aside. Setting aside vertices instead
@@ -234,4 +235,6 @@ private:
     // One bit per vertex index, cleared by beginPass: a small table that the pass's take loop can
     // test for every listed candidate without leaving the cache.
     std::vector<uint64_t> setAside_;
+    // Set by beginPass: collapses belong to simplification passes (a replay never sets aside).
+    bool passes_ = false;
 };

@@ -281,7 +281,7 @@ void prefetchEnds(DedgeT d)
     __builtin_prefetch(e->faceOf[1]);
 }
 
-LevelReportT simplificationPass(ProgressiveMeshT& pm)
+LevelReportT simplificationPass(ProgressiveMeshT& pm, std::vector<ListedDedgeT>* listing)
 {
     thread_local PassBuffersT buffers;
     LevelReportT report;
@@ -369,19 +369,22 @@ LevelReportT simplificationPass(ProgressiveMeshT& pm)
         for (int side = 0; side < 2; ++side)
         {
             const DedgeT d = e->dedge(side);
-            CandidateT* c = pm.candidateOf(d);
             const size_t slot = 2 * size_t(e->serial) + size_t(side);
+            double cost;
             if (e->serial < kMaxSerials && slot < buffers.costs.size() &&
                 buffers.costs[slot] >> 32 == buffers.stamp)
             {
-                c->cost = double(std::bit_cast<float>(uint32_t(buffers.costs[slot])));
+                cost = double(std::bit_cast<float>(uint32_t(buffers.costs[slot])));
             }
             else
             {
-                c->cost = double(float(collapseCost(d, limit)));
+                cost = double(float(collapseCost(d, limit)));
             }
-            c->state = kCandidateLive;
-            order.push_back(uint64_t(costKey(c->cost)) << 32 | uint64_t(dedges.size()));
+            if (listing != nullptr)
+            {
+                listing->push_back({d, cost});
+            }
+            order.push_back(uint64_t(costKey(cost)) << 32 | uint64_t(dedges.size()));
             dedges.push_back(d);
             buffers.origins.push_back(d.org()->index);
         }
@@ -435,8 +438,6 @@ LevelReportT simplificationPass(ProgressiveMeshT& pm)
         {
             __builtin_prefetch(endsAhead->vert[0]);
             __builtin_prefetch(endsAhead->vert[1]);
-            __builtin_prefetch(endsAhead->candidate[0]);
-            __builtin_prefetch(endsAhead->candidate[1]);
             // Edge records lie in the list's order in their pool, so the records a few places on
             // are usually the ones that will follow.
             __builtin_prefetch(reinterpret_cast<const char*>(endsAhead) + 16 * sizeof(EdgeT));
@@ -613,7 +614,6 @@ LevelReportT simplificationPass(ProgressiveMeshT& pm)
         ++report.collapses;
     }
     dedges.clear();
-    pm.recycleCandidates();
     return report;
 }
 
@@ -1041,7 +1041,7 @@ ReplayEndT applyStoredCollapses(ProgressiveMeshT& pm)
     return ReplayEndT::kReplayComplete;
 }
 
-LevelReportT buildLevel(ProgressiveMeshT& pm)
+LevelReportT buildLevel(ProgressiveMeshT& pm, std::vector<ListedDedgeT>* listing)
 {
     if (pm.vvs.size() < pm.colls.size())
     {
@@ -1057,5 +1057,5 @@ LevelReportT buildLevel(ProgressiveMeshT& pm)
         report.mismatch = true;
         return report;
     }
-    return simplificationPass(pm);
+    return simplificationPass(pm, listing);
 }

@@ -38,6 +38,13 @@ struct LevelReportT
     bool mismatch = false;
 };
 
+// A dedge a simplification pass listed, with its cost.
+struct ListedDedgeT
+{
+    DedgeT dedge;
+    double cost = 0.0;
+};
+
 // Opens one level. With fewer details than collapses: applyStoredCollapses. With as many: one
 // simplification pass (appends the level start, recomputes the edge weights, updates the level
 // weight and the length threshold, lists the dedges of edges shorter than the threshold with
@@ -45,7 +52,9 @@ struct LevelReportT
 // them, each one that is still untouched, legal and of good quality, setting aside the candidates
 // around it). With more details than collapses: prints "mismatch in colls and vvs sizes" and
 // changes nothing. Throws ExceptionT only from the mesh (which the legality test prevents).
-LevelReportT buildLevel(ProgressiveMeshT& pm);
+// A pass keeps its list in flat arrays of dedges and sort keys rather than in candidate records;
+// with `listing`, it also appends every listed dedge with its cost there, in listing order.
+LevelReportT buildLevel(ProgressiveMeshT& pm, std::vector<ListedDedgeT>* listing = nullptr);
 
 // Makes the stored collapses from the first one without detail onwards, level by level: at each
 // level start the edge weights are recomputed and the level weight updated; each collapse's

@@ -322,9 +322,11 @@ TEST(BuildLevelPass, listsEveryShortDedgeWithItsOwnCost)
                 pm.lengthThreshold = 1e30f;
                 pm.lengthGrowth = 1.0f;
             }
-            const LevelReportT report = buildLevel(pm);
+            std::vector<ListedDedgeT> listing;
+            const LevelReportT report = buildLevel(pm, &listing);
             const size_t limit = walkLimit(mesh);
             size_t expected = 0;
+            std::vector<ListedDedgeT> wanted;
             for (EdgeT* e : mesh.edges())
             {
                 const Vec3dT along = Vec3dT(e->vert[1]->pos) - Vec3dT(e->vert[0]->pos);
@@ -335,11 +337,16 @@ TEST(BuildLevelPass, listsEveryShortDedgeWithItsOwnCost)
                 expected += 2;
                 for (int side = 0; side < 2; ++side)
                 {
-                    const CandidateT* c = e->candidate[side];
-                    ASSERT_NE(c, nullptr);
-                    EXPECT_EQ(c->state, kCandidateLive);
-                    EXPECT_EQ(c->cost, double(float(collapseCost(e->dedge(side), limit))));
+                    wanted.push_back(
+                        {e->dedge(side), double(float(collapseCost(e->dedge(side), limit)))});
                 }
+            }
+            // In edge-list order, side 0 first, each with the cost its own walk gives.
+            ASSERT_EQ(listing.size(), wanted.size());
+            for (size_t i = 0; i < listing.size(); ++i)
+            {
+                EXPECT_EQ(listing[i].dedge, wanted[i].dedge) << "position " << i;
+                EXPECT_EQ(listing[i].cost, wanted[i].cost) << "position " << i;
             }
             EXPECT_EQ(report.candidates, expected);
             EXPECT_EQ(report.collapses, 0u);

@@ -223,8 +223,11 @@ public:
             __builtin_prefetch(e->faceOf[side]);
             __builtin_prefetch(reinterpret_cast<const char*>(e) + 64);
             opposite_[k] = e->next[side];
-            __builtin_prefetch(opposite_[k].edge());
-            __builtin_prefetch(reinterpret_cast<const char*>(opposite_[k].edge()) + 64);
+            if (const EdgeT* opposite = opposite_[k].edge())
+            {
+                __builtin_prefetch(opposite);
+                __builtin_prefetch(reinterpret_cast<const char*>(opposite) + 64);
+            }
             const DedgeT rotated = e->next[1 - side];
             __builtin_prefetch(rotated.edge());
             at_[k] = rotated == start_[k] ? DedgeT() : rotated;
@@ -440,8 +443,10 @@ LevelReportT simplificationPass(ProgressiveMeshT& pm, std::vector<ListedDedgeT>*
             __builtin_prefetch(endsAhead->vert[1]);
             // Edge records lie in the list's order in their pool, so the records a few places on
             // are usually the ones that will follow.
-            __builtin_prefetch(reinterpret_cast<const char*>(endsAhead) + 16 * sizeof(EdgeT));
-            __builtin_prefetch(reinterpret_cast<const char*>(endsAhead) + 16 * sizeof(EdgeT) + 64);
+            // (Addresses computed as integers: they may lie past the end of the pool's block.)
+            const uintptr_t further = reinterpret_cast<uintptr_t>(endsAhead) + 16 * sizeof(EdgeT);
+            __builtin_prefetch(reinterpret_cast<const void*>(further));
+            __builtin_prefetch(reinterpret_cast<const void*>(further + 64));
             endsAhead = endsAhead->nextInList;
         }
         if (ringsAhead != nullptr)

@@ -305,13 +305,7 @@ TEST(MeshTCollapse, savedNormalsComputedAfterCollapsesEqualTrackedOnes)
         {
             const size_t pick = rng() % tracked.edges().size();
             const int side = int(rng() % 2);
-            std::vector<DedgeT> chosen;
-            for (MeshT* mesh : {&tracked, &untracked})
-            {
-                auto it = mesh->edges().begin();
-                std::advance(it, pick);
-                chosen.push_back((*it)->dedge(side));
-            }
+            const DedgeT chosen[2] = {dedgeAt(tracked, pick, side), dedgeAt(untracked, pick, side)};
             if (tracked.vertexCount() <= 6 || !collapseKeepsManifold(chosen[0]))
             {
                 continue;

@@ -13,6 +13,7 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <iterator>
 #include <map>
 #include <ostream>
 #include <set>
@@ -134,6 +135,15 @@ inline std::vector<DedgeT> leaving(const VertexT* v)
     forEachLeaving(
         v->dedge, [&](DedgeT d) { out.push_back(d); }, 100000);
     return out;
+}
+
+// The dedge on `side` of the edge at `position` in the mesh's edge list: the same dedge in twin
+// meshes built from one source and changed alike.
+inline DedgeT dedgeAt(const MeshT& mesh, size_t position, int side)
+{
+    auto it = mesh.edges().begin();
+    std::advance(it, position);
+    return (*it)->dedge(side);
 }
 
 // The dedge from a to b found by the rotate walk from a, or null.

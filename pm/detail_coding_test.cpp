@@ -7,7 +7,6 @@
 
 #include <cmath>
 #include <cstring>
-#include <iterator>
 #include <limits>
 #include <memory>
 #include <numbers>
@@ -361,13 +360,8 @@ TEST(DecodeBatch, decodingsRunAfterLaterSplitsMatchImmediateOnes)
         {
             const size_t pick = rng() % meshes[0].edges().size();
             const int side = int(rng() % 2);
-            DedgeT chosen[2];
-            for (int k = 0; k < 2; ++k)
-            {
-                auto it = meshes[k].edges().begin();
-                std::advance(it, pick);
-                chosen[k] = (*it)->dedge(side);
-            }
+            const DedgeT chosen[2] = {meshtest::dedgeAt(meshes[0], pick, side),
+                                      meshtest::dedgeAt(meshes[1], pick, side)};
             if (meshes[0].vertexCount() <= 8 || !collapsible(chosen[0]))
             {
                 continue;

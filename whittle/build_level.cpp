@@ -107,6 +107,45 @@ double ringCost(const VertexT* o, const std::vector<RingEntryT>& ring, const Ver
     return cost;
 }
 
+// ringCost for every target of o's gathered ring at once: costs[i] = ringCost(o, ring, ring[i].w),
+// each summed over the ring in the same order, the targets' sums side by side (independent
+// additions overlap instead of waiting on one another).
+void ringCosts(const VertexT* o, const std::vector<RingEntryT>& ring, std::vector<double>& costs)
+{
+    thread_local std::vector<Vec3dT> moves;
+    const size_t k = ring.size();
+    costs.assign(k, 0.0);
+    moves.resize(k);
+    for (size_t i = 0; i < k; ++i)
+    {
+        moves[i] = Vec3dT(ring[i].wPos) - Vec3dT(o->pos);
+    }
+    for (const RingEntryT& entry : ring)
+    {
+        if (entry.boundary)
+        {
+            const double span = distance(o->pos, entry.wPos);
+            for (size_t i = 0; i < k; ++i)
+            {
+                costs[i] += span * lineDistanceSquared(ring[i].wPos, o->pos, entry.wPos);
+            }
+        }
+        if (entry.hasFace && entry.faceRecord)
+        {
+            const Vec3dT normal(entry.normal);
+            const double area = double(entry.area);
+            for (size_t i = 0; i < k; ++i)
+            {
+                if (ring[i].w != entry.w && ring[i].w != entry.third)
+                {
+                    const double along = dot(moves[i], normal);
+                    costs[i] += area * along * along;
+                }
+            }
+        }
+    }
+}
+
 // The sort key of a cost: the float's bits mapped so that unsigned order is numeric order, with
 // -0 equal to +0 and every NaN after +infinity (the stable sort needs a strict order).
 uint32_t costKey(double cost)
@@ -262,6 +301,7 @@ struct PassBuffersT
     HugeVectorT<uint32_t> prefetched;
     uint32_t stamp = 0;
     std::vector<RingEntryT> ring;
+    std::vector<double> ringCosts;
 };
 
 // Edge serials whose dedges' costs can wait in the pass buffers.
@@ -349,8 +389,10 @@ LevelReportT simplificationPass(ProgressiveMeshT& pm, std::vector<ListedDedgeT>*
         }
         buffers.gathered[size_t(v->index)] = buffers.stamp;
         gatherRing(v, limit, buffers.ring);
-        for (const RingEntryT& entry : buffers.ring)
+        ringCosts(v, buffers.ring, buffers.ringCosts);
+        for (size_t i = 0; i < buffers.ring.size(); ++i)
         {
+            const RingEntryT& entry = buffers.ring[i];
             const uint64_t serial = entry.g.edge()->serial;
             if (serial >= kMaxSerials || entry.g.org() != v)
             {
@@ -361,7 +403,7 @@ LevelReportT simplificationPass(ProgressiveMeshT& pm, std::vector<ListedDedgeT>*
             {
                 buffers.costs.resize(std::max(slot + 2, 2 * buffers.costs.size()), 0);
             }
-            const float cost = float(ringCost(v, buffers.ring, entry.w));
+            const float cost = float(buffers.ringCosts[i]);
             buffers.costs[slot] = uint64_t(buffers.stamp) << 32 | std::bit_cast<uint32_t>(cost);
         }
     };

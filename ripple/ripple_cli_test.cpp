@@ -634,24 +634,27 @@ TEST_F(RippleFailures, malformedOrMismatchedHierarchy)
     expectFailure(forward(regular, otherPm, regular), 248, "replay stopped after");
 }
 
-TEST_F(RippleFailures, inverseReportsTheMeshBeforeTheHierarchy)
+TEST_F(RippleFailures, messagesOfTheMeshComeBeforeThoseOfTheHierarchy)
 {
-    // The hierarchy file is read while the mesh is; its messages still follow the mesh's.
+    // The hierarchy file is read while the mesh (and, forward, the parameter file) is; its
+    // messages still follow theirs.
     const fs::path noisy = dir / "noisy.obj";
     writeFile(noisy, readFile(source) + "f 1 2 99999\n");
     const fs::path broken = dir / "tail.pm";
     writeFile(broken, readFile(pm) + "c 1\n");
-    const RunT r = inverse(noisy, broken, coef);
-    EXPECT_EQ(r.status, 248);
-    auto at = [&](const std::string& part)
+    for (const RunT& r : {inverse(noisy, broken, coef), forward(source, broken, noisy)})
     {
-        return std::find_if(r.lines.begin(), r.lines.end(),
-                            [&](const std::string& l) { return l.find(part) != std::string::npos; });
-    };
-    ASSERT_NE(at("skipped face at line"), r.lines.end());
-    ASSERT_NE(at("could not read collapse: c 1"), r.lines.end());
-    EXPECT_LT(at("skipped face at line"), at("could not read collapse: c 1"));
-    EXPECT_LT(at("could not read collapse: c 1"), at("malformed"));
+        EXPECT_EQ(r.status, 248);
+        auto at = [&](const std::string& part)
+        {
+            return std::find_if(r.lines.begin(), r.lines.end(), [&](const std::string& l)
+                                { return l.find(part) != std::string::npos; });
+        };
+        ASSERT_NE(at("skipped face at line"), r.lines.end());
+        ASSERT_NE(at("could not read collapse: c 1"), r.lines.end());
+        EXPECT_LT(at("skipped face at line"), at("could not read collapse: c 1"));
+        EXPECT_LT(at("could not read collapse: c 1"), at("malformed"));
+    }
 }
 
 TEST_F(RippleFailures, shortInputsFail)

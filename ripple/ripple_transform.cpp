@@ -89,33 +89,80 @@ int checkHierarchy(ProgressiveMeshT& pm, const PmReadReportT& report, const std:
     return kExitOk;
 }
 
-// Reads the hierarchy and checks it against the mesh (see checkHierarchy).
-int readHierarchy(ProgressiveMeshT& pm, const std::string& path, bool needCollapses)
+// Reads a hierarchy file into a progressive mesh on a second thread while this one reads other
+// files: reading it touches only the progressive mesh's own lists. Its messages are held back
+// and passed on by take(), where reading the file there would have put them. Without a second
+// thread the file is read in take().
+class HierarchyReaderT
 {
-    return checkHierarchy(pm, pm.read(path), path, needCollapses);
-}
+public:
+    // Nothing is read when pm is null.
+    HierarchyReaderT(ProgressiveMeshT* pm, const std::string& path)
+        : pm_(pm),
+          path_(path)
+    {
+        if (pm_ == nullptr)
+        {
+            return;
+        }
+        try
+        {
+            reader_ = std::jthread([this] { read(); });
+        }
+        catch (const std::system_error&)
+        {
+            // No second thread: take() reads the file.
+        }
+    }
 
-// The reading of a hierarchy file on a second thread: its report, its diagnostic lines held
-// back, and what it threw.
-struct HierarchyReadT
-{
-    PmReadReportT report;
-    std::vector<std::string> lines;
-    std::exception_ptr failure;
+    HierarchyReaderT(const HierarchyReaderT&) = delete;
+    HierarchyReaderT& operator=(const HierarchyReaderT&) = delete;
+
+    // Waits for the reading, passes its messages on and returns its report; rethrows what it
+    // threw.
+    PmReadReportT take()
+    {
+        if (reader_.joinable())
+        {
+            reader_.join();
+        }
+        else if (pm_ != nullptr)
+        {
+            read();
+        }
+        if (failure_)
+        {
+            std::rethrow_exception(failure_);
+        }
+        for (const std::string& line : lines_)
+        {
+            meshDiagnostic(line);
+        }
+        lines_.clear();
+        return report_;
+    }
+
+private:
+    void read()
+    {
+        try
+        {
+            HeldDiagnosticsT held(lines_);
+            report_ = pm_->read(path_);
+        }
+        catch (...)
+        {
+            failure_ = std::current_exception();
+        }
+    }
+
+    ProgressiveMeshT* pm_;
+    std::string path_;
+    PmReadReportT report_;
+    std::vector<std::string> lines_;
+    std::exception_ptr failure_;
+    std::jthread reader_;
 };
-
-void readHierarchyHeld(ProgressiveMeshT& pm, const std::string& path, HierarchyReadT& read)
-{
-    try
-    {
-        HeldDiagnosticsT held(read.lines);
-        read.report = pm.read(path);
-    }
-    catch (...)
-    {
-        read.failure = std::current_exception();
-    }
-}
 
 // The reading of a coefficient file on a second thread, for the details of every stored
 // collapse: the staged values, the diagnostic lines held back, and what it threw.
@@ -529,6 +576,18 @@ int runForward(const RippleOptionsT& options)
     }
     mesh->unitWeights = options.unitWeights;
     mesh->keepRecordsAtExit = options.exitAfterRun;
+    // The hierarchy file is read on a second thread while the mesh and the parameter file are
+    // read (see HierarchyReaderT).
+    std::unique_ptr<ProgressiveMeshT> pm;
+    try
+    {
+        pm = std::make_unique<ProgressiveMeshT>(*mesh);
+    }
+    catch (const std::bad_alloc&)
+    {
+        // Reported once the inputs are read, as if the progressive mesh were made then.
+    }
+    HierarchyReaderT hierarchy(pm.get(), options.pmFile);
     if (!readMesh(*mesh, options.srcFile))
     {
         return kExitUnreadable;
@@ -546,12 +605,7 @@ int runForward(const RippleOptionsT& options)
         return kExitFailed;
     }
 
-    std::unique_ptr<ProgressiveMeshT> pm;
-    try
-    {
-        pm = std::make_unique<ProgressiveMeshT>(*mesh);
-    }
-    catch (const std::bad_alloc&)
+    if (!pm)
     {
         rippleLine("cannot create the progressive mesh");
         return kExitForwardPm;
@@ -562,7 +616,8 @@ int runForward(const RippleOptionsT& options)
     mesh->edgeWeightMode = MeshT::EdgeWeightModeT::kOnDemand;
     // A hierarchy without collapses keeps the one simplification pass of buildLevel, whose
     // hierarchy the output then carries.
-    if (const int code = readHierarchy(*pm, options.pmFile, false); code != kExitOk)
+    if (const int code = checkHierarchy(*pm, hierarchy.take(), options.pmFile, false);
+        code != kExitOk)
     {
         return code;
     }
@@ -610,32 +665,10 @@ int runInverse(const RippleOptionsT& options)
     {
         // Reported once the mesh is read, as if the progressive mesh were made then.
     }
-    HierarchyReadT hierarchy;
-    bool meshRead = false;
-    bool hierarchyRead = false;
-    {
-        std::jthread reader;
-        if (pm)
-        {
-            try
-            {
-                reader = std::jthread([&] { readHierarchyHeld(*pm, options.pmFile, hierarchy); });
-                hierarchyRead = true;
-            }
-            catch (const std::system_error&)
-            {
-                // No second thread: the file is read after the mesh.
-            }
-        }
-        meshRead = readMesh(*mesh, options.paramFile);
-    }
-    if (!meshRead)
+    HierarchyReaderT hierarchy(pm.get(), options.pmFile);
+    if (!readMesh(*mesh, options.paramFile))
     {
         return kExitUnreadable;
-    }
-    if (pm && !hierarchyRead)
-    {
-        readHierarchyHeld(*pm, options.pmFile, hierarchy);
     }
     // The replay below reads no edge quantities, so the faces' saved normals are computed once
     // it has ended, for the faces of the base mesh (see trackSavedNormals).
@@ -652,17 +685,9 @@ int runInverse(const RippleOptionsT& options)
     // then nothing reads the edge quantities before the splits recompute those they read.
     pm->encodeDetails = false;
     mesh->edgeWeightMode = MeshT::EdgeWeightModeT::kNever;
-    if (hierarchy.failure)
-    {
-        std::rethrow_exception(hierarchy.failure);
-    }
-    for (const std::string& line : hierarchy.lines)
-    {
-        meshDiagnostic(line);
-    }
     // Without collapses buildLevel would simplify the parameter geometry instead of what the
     // forward run simplified.
-    if (const int code = checkHierarchy(*pm, hierarchy.report, options.pmFile, true);
+    if (const int code = checkHierarchy(*pm, hierarchy.take(), options.pmFile, true);
         code != kExitOk)
     {
         return code;

@@ -129,8 +129,9 @@ int main(int argc, char** argv)
         inverse.inverse = true;
         inverse.srcFile = coef.string();
         inverse.destFile = back.string();
-        // Best of three on the small mesh, one run on the large ones.
-        const int runs = quick || triangles >= 1000000 ? 1 : 3;
+        // Best of three up to 1M triangles (the machine's speed varies from run to run), one run
+        // on the largest.
+        const int runs = quick || triangles > 1000000 ? 1 : 3;
         TimingT bestForward{1e30, 1e30, 0};
         TimingT bestInverse{1e30, 1e30, 0};
         for (int run = 0; run < runs; ++run)

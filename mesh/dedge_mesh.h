@@ -198,6 +198,7 @@ public:
         {
             BlockPoolT<F>::instance().giveBack(f);
         }
+        releaseRetiredEdges();
     }
 
     // When set, the destructor leaves the edge and face records in their pools' blocks (which
@@ -244,6 +245,24 @@ public:
         F* f = BlockPoolT<F>::instance().take();
         faces_.pushBack(f);
         return f;
+    }
+
+    // Unlinks `e` from the edge list; the record stays valid (and owned by this mesh) until
+    // releaseRetiredEdges or the mesh's destruction gives it back to the edge pool.
+    void retireEdge(E* e)
+    {
+        edges_.unlink(e);
+        retiredEdges_.push_back(e);
+    }
+
+    // Gives the edges retired so far back to the edge pool.
+    void releaseRetiredEdges()
+    {
+        for (E* e : retiredEdges_)
+        {
+            BlockPoolT<E>::instance().giveBack(e);
+        }
+        retiredEdges_.clear();
     }
 
     // Unlinks `f` from the face list; the record stays valid and goes back to the face pool only
@@ -338,6 +357,7 @@ protected:
 private:
     VertexArenaT<V> arena_;
     std::vector<F*> retiredFaces_;
+    std::vector<E*> retiredEdges_;
     uint64_t nextSerial_ = 0;
 };
 

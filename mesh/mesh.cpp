@@ -52,6 +52,23 @@ DedgeT firstFacelessAgainstRotation(DedgeT start)
     return x;
 }
 
+void updateFace(FaceT* face, bool currentGeometry, bool savedNormal)
+{
+    if (face != nullptr)
+    {
+        if (currentGeometry)
+        {
+            faceGeometry(*face);
+        }
+        if (savedNormal)
+        {
+            faceSavedNormal(*face);
+        }
+    }
+}
+
+} // namespace
+
 // Requests what recomputing the edges of a vertex's ring and the edges opposite it reads: the
 // faces and far corners of the ring edges, and the opposite edges with the face and corner on
 // their far side. A replay reaches these records in no order memory likes; loaded one at a time
@@ -71,23 +88,6 @@ void requestDiamonds(const std::vector<DedgeT>& ring)
     fetchFarSides(ring);
     fetchFarCorners(ring);
 }
-
-void updateFace(FaceT* face, bool currentGeometry, bool savedNormal)
-{
-    if (face != nullptr)
-    {
-        if (currentGeometry)
-        {
-            faceGeometry(*face);
-        }
-        if (savedNormal)
-        {
-            faceSavedNormal(*face);
-        }
-    }
-}
-
-} // namespace
 
 void fetchOppositeEdges(const std::vector<DedgeT>& ring)
 {
@@ -356,27 +356,35 @@ void MeshT::collapseTopology(DedgeT d, MeshListenerT* listener)
 
     // 7-10. Drop o and the three edges, telling the listener while the records are valid.
     vertices_.unlink(o);
-    EdgeT* collapsed = d.edge();
-    edges_.unlink(collapsed);
+    auto drop = [this](EdgeT* e)
+    {
+        if (holdRemovedEdges)
+        {
+            retireEdge(e);
+        }
+        else
+        {
+            edges_.unlink(e);
+            BlockPoolT<EdgeT>::instance().giveBack(e);
+        }
+    };
     if (listener != nullptr)
     {
         listener->edgeRemoved(d.sym());
     }
-    BlockPoolT<EdgeT>::instance().giveBack(collapsed);
+    drop(d.edge());
     for (DedgeT wing : {x, y})
     {
         if (!wing)
         {
             continue;
         }
-        EdgeT* e = wing.edge();
-        edges_.unlink(e);
         if (listener != nullptr)
         {
             listener->edgeRemoved(wing);
             listener->edgeRemoved(wing.sym());
         }
-        BlockPoolT<EdgeT>::instance().giveBack(e);
+        drop(wing.edge());
     }
 }
 

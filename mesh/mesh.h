@@ -97,6 +97,9 @@ public:
 void fetchOppositeEdges(const std::vector<DedgeT>& ring);
 void fetchFarSides(const std::vector<DedgeT>& ring);
 void fetchFarCorners(const std::vector<DedgeT>& ring);
+// All of what recomputing the edges of the ring and the edges opposite its vertex reads: the
+// ring edges' faces, far corners and second cache lines, and the three stages above.
+void requestDiamonds(const std::vector<DedgeT>& ring);
 
 // The directed-edge triangle mesh. Built by MeshBuilderT (mesh_builder.h) or readObj
 // (obj_reader.h); then, in the simplifier's order: removeUnusedVertices, indexVertices,
@@ -120,6 +123,9 @@ public:
     // on the face's corners in the order of its dedge, and every collapse that changes those
     // updates the face, so the values computed afterwards equal those kept current throughout.
     bool trackSavedNormals = true;
+    // When set, collapse keeps the records of the edges it removes (retireEdge) instead of giving
+    // them back to the pool at once, so that work still holding them may finish with them.
+    bool holdRemovedEdges = false;
     // Set by the caller after boundingBox (the simplifier stores the box diagonal's length).
     float diagonal = 0.0f;
     // Corners filled by boundingBox().
@@ -173,6 +179,11 @@ public:
     // edges whose quantities a collapse of v reads or changes: the edges of v's ring and the edges
     // opposite v in its faces. Nothing in the other modes.
     void refreshEdgeWeightsAround(const VertexT* v);
+
+    // The generation that deferred edge quantities are current for, and the unit-weights flag
+    // they are computed with (see kOnDemand).
+    uint32_t weightGeneration() const { return weightGeneration_; }
+    bool deferredUnitWeights() const { return deferredUnitWeights_; }
 
     // Removes org(d) by merging it into dest(d), keeping face records current: F1 = faceOf(d) and
     // F2 = faceOf(sym(d)) leave the face list, the surviving wing dedges take over the faces

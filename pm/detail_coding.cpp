@@ -248,7 +248,7 @@ LocalFrameT frameFrom(const VertexT* a, bool interior, const VertexT* const* rin
     return frame;
 }
 
-using TermT = DecodeBatchT::TermT;
+using TermT = DetailBatchT::TermT;
 
 // Appends the terms of the prediction of A = org of the ring's dedges, in the order they are
 // summed: for every interior edge of the ring, then the interior edge opposite A in the ring
@@ -415,25 +415,20 @@ void encodeDetail(VertexDetailT& detail, DedgeT dedge, bool weighted, float leve
 
 void decodeDetail(VertexDetailT& detail, DedgeT dedge, bool weighted, bool unitWeights)
 {
-    thread_local DecodeBatchT batch;
-    batch.capture(detail, dedge, weighted, unitWeights);
+    thread_local DetailBatchT batch;
+    batch.captureDecode(detail, dedge, weighted, unitWeights);
     batch.run();
 }
 
-void DecodeBatchT::capture(VertexDetailT& detail, DedgeT dedge, bool weighted, bool unitWeights)
+DetailBatchT::JobT& DetailBatchT::captureAround(DedgeT dedge, const std::vector<DedgeT>& ring,
+                                                bool fromSaved)
 {
     VertexT* a = dedge.org();
-    // One walk around A serves the frame, the edge refresh and the prediction: nothing here
-    // changes the ring.
-    const std::vector<DedgeT>& ring = ringOf(a);
-    // After a split most records around the new vertex are cached, but not the far sides of the
-    // edges opposite it, which refreshing those edges reads; they are requested in stages while
-    // the ring is taken.
-    fetchOppositeEdges(ring);
-    JobT job{};
+    JobT& job = jobs_.emplace_back();
+    job = JobT{};
     job.vertex = a;
     job.interior = isInteriorVertex(a);
-    job.unitWeights = unitWeights;
+    job.fromSaved = fromSaved;
     for (DedgeT d : ring)
     {
         ring_.push_back(d.dest());
@@ -447,29 +442,22 @@ void DecodeBatchT::capture(VertexDetailT& detail, DedgeT dedge, bool weighted, b
             job.oppositeTo = face.next().dest();
         }
     }
-    const float c = weighted ? detail.scale : 1.0f;
-    const float inverse = 1.0f / c;
-    detail.t1 *= inverse;
-    detail.t2 *= inverse;
-    detail.n *= inverse;
-    job.t1 = detail.t1;
-    job.t2 = detail.t2;
-    job.n = detail.n;
     fetchFarCorners(ring);
-    // The edge quantities around A changed with the split; the decoder always takes them from
-    // the saved geometry, as the encoder's replay did.
-    auto refresh = [this](EdgeT* e)
+    // The edges of A's ring and the edges opposite A, in the order the refreshes go.
+    auto refresh = [this, fromSaved](EdgeT* e)
     {
         const FaceT* f0 = e->faceOf[0];
         const FaceT* f1 = e->faceOf[1];
         if (f0 == nullptr || f1 == nullptr || e->next[0].isNull() || e->next[1].isNull())
         {
-            return; // recomputeEdgeWeight leaves such an edge unchanged
+            refreshes_.push_back({e, {}, {}, {}, false});
+            return;
         }
         refreshes_.push_back({e,
                               {e->vert[0], e->vert[1], e->next[0].dest(), e->next[1].dest()},
-                              f0->savedNormal,
-                              f1->savedNormal});
+                              fromSaved ? f0->savedNormal : f0->normal,
+                              fromSaved ? f1->savedNormal : f1->normal,
+                              true});
     };
     for (DedgeT d : ring)
     {
@@ -483,10 +471,49 @@ void DecodeBatchT::capture(VertexDetailT& detail, DedgeT dedge, bool weighted, b
     job.ringEnd = uint32_t(ring_.size());
     job.refreshEnd = uint32_t(refreshes_.size());
     job.termEnd = uint32_t(terms_.size());
-    jobs_.push_back(job);
+    return job;
 }
 
-void DecodeBatchT::run()
+void DetailBatchT::captureEncode(VertexDetailT& detail, DedgeT dedge, bool weighted,
+                                 float levelWeight, const MeshT& mesh)
+{
+    const std::vector<DedgeT>& ring = ringOf(dedge.org());
+    requestDiamonds(ring);
+    JobT& job = captureAround(dedge, ring, mesh.useSaved);
+    job.encoded = &detail;
+    job.scale = 1.0;
+    if (weighted)
+    {
+        detail.scale = levelWeight;
+        job.scale = levelWeight;
+    }
+    job.unitWeights = mesh.deferredUnitWeights();
+    job.generation = mesh.weightGeneration();
+}
+
+void DetailBatchT::captureDecode(VertexDetailT& detail, DedgeT dedge, bool weighted,
+                                 bool unitWeights)
+{
+    // One walk around A serves the frame, the edge refresh and the prediction: nothing here
+    // changes the ring.
+    const std::vector<DedgeT>& ring = ringOf(dedge.org());
+    // After a split most records around the new vertex are cached, but not the far sides of the
+    // edges opposite it, which refreshing those edges reads; they are requested in stages while
+    // the ring is taken.
+    fetchOppositeEdges(ring);
+    JobT& job = captureAround(dedge, ring, true);
+    job.unitWeights = unitWeights;
+    const float c = weighted ? detail.scale : 1.0f;
+    const float inverse = 1.0f / c;
+    detail.t1 *= inverse;
+    detail.t2 *= inverse;
+    detail.n *= inverse;
+    job.t1 = detail.t1;
+    job.t2 = detail.t2;
+    job.n = detail.n;
+}
+
+void DetailBatchT::run()
 {
     size_t ringAt = 0;
     size_t refreshAt = 0;
@@ -495,27 +522,55 @@ void DecodeBatchT::run()
     {
         const VertexT* const* ring = ring_.data() + ringAt;
         const size_t size = job.ringEnd - ringAt;
-        const LocalFrameT frame = frameFrom(job.vertex, job.interior, ring, size,
-                                            job.oppositeFrom, job.oppositeTo);
         for (; refreshAt < job.refreshEnd; ++refreshAt)
         {
             const RefreshT& r = refreshes_[refreshAt];
-            setEdgeQuantities(*r.edge, r.corners[0]->savedPos, r.corners[1]->savedPos,
-                              r.corners[2]->savedPos, r.corners[3]->savedPos, r.n0, r.n1,
+            // An encoding refreshes only what is stale (and stamps it, complete or not); a
+            // decoding refreshes every complete edge, from saved positions.
+            if (job.encoded != nullptr)
+            {
+                if (r.edge->weightGeneration == job.generation)
+                {
+                    continue;
+                }
+                r.edge->weightGeneration = job.generation;
+            }
+            if (!r.complete)
+            {
+                continue;
+            }
+            auto position = [&job](const VertexT* v) -> const Vec3T&
+            { return job.fromSaved ? v->savedPos : v->pos; };
+            setEdgeQuantities(*r.edge, position(r.corners[0]), position(r.corners[1]),
+                              position(r.corners[2]), position(r.corners[3]), r.n0, r.n1,
                               job.unitWeights);
         }
+        const LocalFrameT frame = frameFrom(job.vertex, job.interior, ring, size,
+                                            job.oppositeFrom, job.oppositeTo);
         const Vec3dT p(predictFromTerms(job.vertex, terms_.data() + termAt, job.termEnd - termAt,
                                         ring, size));
-        const Vec3dT pos = p + Vec3dT(frame.t1) * double(job.t1) +
-                           Vec3dT(frame.t2) * double(job.t2) + Vec3dT(frame.n) * double(job.n);
-        job.vertex->pos = pos.toFloat();
+        if (job.encoded != nullptr)
+        {
+            const double s = job.scale;
+            const Vec3dT r = Vec3dT(job.vertex->pos) - p;
+            job.encoded->t1 = float(s * dot(Vec3dT(frame.t1), r));
+            job.encoded->t2 = float(s * dot(Vec3dT(frame.t2), r));
+            job.encoded->n = float(s * dot(Vec3dT(frame.n), r));
+        }
+        else
+        {
+            const Vec3dT pos = p + Vec3dT(frame.t1) * double(job.t1) +
+                               Vec3dT(frame.t2) * double(job.t2) +
+                               Vec3dT(frame.n) * double(job.n);
+            job.vertex->pos = pos.toFloat();
+        }
         ringAt = job.ringEnd;
         termAt = job.termEnd;
     }
     clear();
 }
 
-void DecodeBatchT::clear()
+void DetailBatchT::clear()
 {
     jobs_.clear();
     ring_.clear();

@@ -55,33 +55,44 @@ void encodeDetail(VertexDetailT& detail, DedgeT dedge, bool weighted, float leve
 // detail in localFrame(dedge).
 void decodeDetail(VertexDetailT& detail, DedgeT dedge, bool weighted, bool unitWeights);
 
-// Decodings taken apart: what decodeDetail reads of the mesh around a re-inserted vertex is
-// taken right after its split (`capture`), and the arithmetic runs later (`run`), in the same
-// order, on the same numbers, with the same result, while further splits change the mesh. A job
-// keeps the ring's vertices, the edges to refresh with copies of their faces' saved normals, and
-// the prediction's terms; positions and the refreshed edge quantities are read when it runs. So
-// the jobs must run in capture order, nothing else may write positions or edge quantities
-// meanwhile, and the captured edges and vertices must stay in the mesh (splits only add).
-class DecodeBatchT
+// Encodings and decodings taken apart: what encodeDetail (after the edge refresh of a replay with
+// deferred edge quantities) or decodeDetail reads of the mesh around a vertex is taken at once
+// (`captureEncode` before the collapse, `captureDecode` right after the split), and the
+// arithmetic runs later (`run`), in the same order, on the same numbers, with the same result,
+// while further collapses or splits change the mesh. A job keeps the ring's vertices, the edges
+// to refresh with copies of their faces' normals, and the prediction's terms; positions, the
+// edges' quantities and their weight generations are read and written when it runs. So the jobs
+// must run in capture order, nothing else may write positions, edge quantities or weight
+// generations meanwhile, and the captured edges and vertices must stay valid (see
+// MeshT::holdRemovedEdges).
+class DetailBatchT
 {
 public:
+    // Takes the encoding of the collapse of `dedge` into `detail` (which must stay in place until
+    // the job has run): the refresh of stale edge quantities around org(dedge) for the mesh's
+    // current weight generation (MeshT::refreshEdgeWeightsAround) and encodeDetail. `detail`'s
+    // scale is set now.
+    void captureEncode(VertexDetailT& detail, DedgeT dedge, bool weighted, float levelWeight,
+                       const MeshT& mesh);
     // Takes the decoding of `detail` at A = org(dedge), right after the split that re-inserted
     // A (see decodeDetail); divides the detail by its scale as decodeDetail does.
-    void capture(VertexDetailT& detail, DedgeT dedge, bool weighted, bool unitWeights);
-    // Runs the captured decodings in order and empties the batch.
+    void captureDecode(VertexDetailT& detail, DedgeT dedge, bool weighted, bool unitWeights);
+    // Runs the captured jobs in order and empties the batch.
     void run();
     size_t size() const { return jobs_.size(); }
-    // Drops the captured decodings.
+    // Drops the captured jobs.
     void clear();
 
-    // One refreshed edge: its corners (vert[0], vert[1], third corners of side 0 and side 1)
-    // and its faces' saved normals as they were at capture.
+    // One edge to refresh: its corners (vert[0], vert[1], third corners of side 0 and side 1)
+    // and its faces' normals as they were at capture; `complete` is false for an edge without
+    // faces on both sides, which a refresh leaves unchanged.
     struct RefreshT
     {
         EdgeT* edge;
         const VertexT* corners[4];
         Vec3T n0;
         Vec3T n1;
+        bool complete;
     };
     // One term of the prediction: the edge's weight times c(role of A) times c(role of x).
     struct TermT
@@ -96,11 +107,19 @@ private:
     struct JobT
     {
         VertexT* vertex;
+        // Encoding: where the detail goes and its multiplier; null for a decoding.
+        VertexDetailT* encoded;
+        double scale;
         bool interior;
         bool unitWeights;
+        // Refresh from saved positions (else current ones).
+        bool fromSaved;
+        // Encoding: refresh only the edges whose weight generation differs, and stamp them.
+        uint32_t generation;
         // Ends of the edge opposite A in the frame's face (null: no face, identity frame).
         const VertexT* oppositeFrom;
         const VertexT* oppositeTo;
+        // Decoding: the detail, divided by its scale.
         float t1;
         float t2;
         float n;
@@ -108,6 +127,9 @@ private:
         uint32_t refreshEnd;
         uint32_t termEnd;
     };
+    // The part of a capture both directions share: ring, frame face, refreshes, terms.
+    JobT& captureAround(DedgeT dedge, const std::vector<DedgeT>& ring, bool fromSaved);
+
     std::vector<JobT> jobs_;
     std::vector<const VertexT*> ring_;
     std::vector<RefreshT> refreshes_;

@@ -1,6 +1,7 @@
 #include "pm/detail_coding.h"
 
 #include "mesh/test_meshes.h"
+#include "pm/detail_pipeline.h"
 #include "pm/ring_walk.h"
 
 #include <gtest/gtest.h>
@@ -378,7 +379,7 @@ TEST(DecodeBatch, decodingsRunAfterLaterSplitsMatchImmediateOnes)
                 detail.removed->pos = {unset, unset, unset};
             }
         }
-        DecodeBatchT batch;
+        DetailBatchT batch;
         for (int k = 0; k < 2; ++k)
         {
             ProgressiveMeshT& pm = *pms[k];
@@ -396,7 +397,7 @@ TEST(DecodeBatch, decodingsRunAfterLaterSplitsMatchImmediateOnes)
                 }
                 else
                 {
-                    batch.capture(detail, e, true, false);
+                    batch.captureDecode(detail, e, true, false);
                 }
                 pm.vvs.pop_back();
             }
@@ -410,6 +411,78 @@ TEST(DecodeBatch, decodingsRunAfterLaterSplitsMatchImmediateOnes)
             const Vec3T& b = meshes[1].byIndex[i]->pos;
             ASSERT_TRUE(std::isfinite(a.x)) << "vertex " << i;
             EXPECT_EQ(std::memcmp(&a, &b, sizeof(Vec3T)), 0) << "vertex " << i;
+        }
+    }
+}
+
+// A replay whose encodings run on the pipeline's second thread, as the forward transform makes
+// them, gives the details of one that encodes at each collapse: edge quantities deferred to the
+// collapses, saved geometry off the current one, a level start in between, and vvs left to grow
+// (so that the pipeline is drained before it moves).
+TEST(DetailPipeline, deferredEncodingsMatchImmediateOnes)
+{
+    meshgen::OptionsT irregular;
+    irregular.irregular = true;
+    irregular.seed = 4;
+    for (const meshgen::GeneratedMeshT& source :
+         {meshgen::torus(16, 12, irregular), meshgen::openCylinder(12, 8, irregular)})
+    {
+        MeshT meshes[2];
+        std::unique_ptr<ProgressiveMeshT> pms[2];
+        for (int k = 0; k < 2; ++k)
+        {
+            meshtest::build(meshes[k], source);
+            prepare(meshes[k]);
+            for (VertexT* v : meshes[k].vertices())
+            {
+                v->savedPos = {v->pos.z, v->pos.x + 0.25f * v->pos.y, 1.5f * v->pos.y};
+            }
+            meshes[k].computeSavedNormals();
+            meshes[k].trackFaceGeometry = false;
+            meshes[k].edgeWeightMode = MeshT::EdgeWeightModeT::kOnDemand;
+            meshes[k].recomputeEdgeWeights(false);
+            pms[k] = std::make_unique<ProgressiveMeshT>(meshes[k]);
+            pms[k]->weighted = 1;
+            pms[k]->levelWeight = 0.75f;
+        }
+        DetailPipelineT pipeline;
+        pms[1]->deferEncoding = &pipeline;
+        meshes[1].holdRemovedEdges = true;
+        std::mt19937 rng(31);
+        for (int attempt = 0; attempt < 6000 && pms[0]->vvs.size() < 80; ++attempt)
+        {
+            if (pms[0]->vvs.size() == 40)
+            {
+                // A level start: every edge quantity goes stale.
+                for (int k = 0; k < 2; ++k)
+                {
+                    meshes[k].recomputeEdgeWeights(false);
+                    pms[k]->levelWeight *= 1.5f;
+                }
+            }
+            const size_t pick = rng() % meshes[0].edges().size();
+            const int side = int(rng() % 2);
+            const DedgeT chosen[2] = {meshtest::dedgeAt(meshes[0], pick, side),
+                                      meshtest::dedgeAt(meshes[1], pick, side)};
+            if (meshes[0].vertexCount() <= 8 || !collapsible(chosen[0]))
+            {
+                continue;
+            }
+            pms[0]->collapseStep(chosen[0]);
+            pms[1]->collapseStep(chosen[1]);
+        }
+        pipeline.finish();
+        ASSERT_EQ(pms[0]->vvs.size(), 80u);
+        ASSERT_EQ(pms[1]->vvs.size(), 80u);
+        for (size_t i = 0; i < 80; ++i)
+        {
+            const VertexDetailT& a = pms[0]->vvs[i];
+            const VertexDetailT& b = pms[1]->vvs[i];
+            ASSERT_TRUE(std::isfinite(a.t1)) << "detail " << i;
+            const float wanted[4] = {a.t1, a.t2, a.n, a.scale};
+            const float got[4] = {b.t1, b.t2, b.n, b.scale};
+            EXPECT_EQ(std::memcmp(wanted, got, sizeof(wanted)), 0) << "detail " << i;
+            EXPECT_EQ(a.removed->index, b.removed->index);
         }
     }
 }

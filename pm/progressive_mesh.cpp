@@ -5,6 +5,7 @@
 
 #include "mesh/diagnostics.h"
 #include "pm/detail_coding.h"
+#include "pm/detail_pipeline.h"
 #include "pm/ring_walk.h"
 
 #include <algorithm>
@@ -251,20 +252,36 @@ void ProgressiveMeshT::collapseStep(DedgeT dedge)
 {
     // A replay makes the stored collapses in order; the vertices ahead are known.
     prefetchStoredCollapses();
-    // Edge quantities deferred to the collapse (a replay on demand) are brought up to date before
-    // the detail reads them and the collapse changes their inputs.
-    mesh_.refreshEdgeWeightsAround(dedge.org());
-    VertexDetailT detail;
-    if (encodeDetails)
+    if (deferEncoding != nullptr && encodeDetails &&
+        mesh_.edgeWeightMode == MeshT::EdgeWeightModeT::kOnDemand)
     {
-        encodeDetail(detail, dedge, weighted != 0, levelWeight);
+        // The pipeline writes into the detail in place: vvs must not move while it holds any.
+        if (vvs.size() == vvs.capacity())
+        {
+            deferEncoding->drain();
+        }
+        VertexDetailT& detail = vvs.emplace_back();
+        detail.fill(dedge);
+        deferEncoding->batch().captureEncode(detail, dedge, weighted != 0, levelWeight, mesh_);
+        deferEncoding->handOverWhenFull();
     }
-    else if (weighted != 0)
+    else
     {
-        detail.scale = levelWeight;
+        // Edge quantities deferred to the collapse (a replay on demand) are brought up to date
+        // before the detail reads them and the collapse changes their inputs.
+        mesh_.refreshEdgeWeightsAround(dedge.org());
+        VertexDetailT detail;
+        if (encodeDetails)
+        {
+            encodeDetail(detail, dedge, weighted != 0, levelWeight);
+        }
+        else if (weighted != 0)
+        {
+            detail.scale = levelWeight;
+        }
+        detail.fill(dedge);
+        vvs.push_back(detail);
     }
-    detail.fill(dedge);
-    vvs.push_back(detail);
 
     // Set aside the removed vertex, its neighbours and the vertices across the far edges of its
     // faces. Only the simplifier's passes need this; a replay skips it.

@@ -96,6 +96,8 @@ struct StagedCoefficientsT
     std::vector<Vec3T> details;
 };
 
+class DetailPipelineT;
+
 class ProgressiveMeshT : public MeshListenerT
 {
 public:
@@ -113,6 +115,11 @@ public:
     // When false, collapseStep stores details with zero components instead of encoding them (for
     // a replay whose details are all replaced afterwards).
     bool encodeDetails = true;
+    // When set (with the mesh's edge quantities deferred, kOnDemand), collapseStep hands the
+    // refresh of the edge quantities and the encoding of each detail to this pipeline instead of
+    // making them itself: the details' components are filled in once it has drained. The mesh
+    // must hold its removed edges (MeshT::holdRemovedEdges) until then.
+    DetailPipelineT* deferEncoding = nullptr;
     // Per vertex index: 1 where several fans of faces meet, so that the vertex's ring walk does
     // not reach all its edges. Filled by the level builder before its first pass or replay.
     std::vector<uint8_t> nonManifold;

@@ -9,18 +9,17 @@
 #include "mesh/diagnostics.h"
 #include "mesh/exception.h"
 #include "pm/detail_coding.h"
+#include "pm/detail_pipeline.h"
 #include "ripple/ripple_files.h"
 #include "ripple/ripple_log.h"
 #include "whittle/build_level.h"
 
 #include <cmath>
-#include <condition_variable>
-#include <deque>
 #include <exception>
 #include <limits>
 #include <memory>
-#include <mutex>
 #include <new>
+#include <optional>
 #include <string>
 #include <system_error>
 #include <thread>
@@ -343,7 +342,7 @@ namespace
 {
 
 // splitLast with the placing of the re-inserted vertex captured into `batch` instead of made.
-DedgeT splitLastInto(ProgressiveMeshT& pm, DecodeBatchT& batch)
+DedgeT splitLastInto(ProgressiveMeshT& pm, DetailBatchT& batch)
 {
     if (pm.vvs.empty())
     {
@@ -362,154 +361,16 @@ DedgeT splitLastInto(ProgressiveMeshT& pm, DecodeBatchT& batch)
     {
         return {};
     }
-    batch.capture(record, e, pm.weighted != 0, pm.mesh().unitWeights);
+    batch.captureDecode(record, e, pm.weighted != 0, pm.mesh().unitWeights);
     pm.vvs.pop_back();
     return e;
 }
-
-// Places the re-inserted vertices on a second thread while the splits go on. The splits change
-// only connectivity and saved normals, the placing reads the captured neighbourhoods and writes
-// only positions and edge quantities, so the two overlap; batches run in capture order, as the
-// splits made them. Without a second thread each batch runs when handed over.
-class DecodePipelineT
-{
-public:
-    DecodePipelineT()
-    {
-        for (DecodeBatchT& batch : batches_)
-        {
-            free_.push_back(&batch);
-        }
-        filling_ = free_.back();
-        free_.pop_back();
-        try
-        {
-            worker_ = std::jthread([this] { work(); });
-            threaded_ = true;
-        }
-        catch (const std::system_error&)
-        {
-            // No second thread: batches run on this one.
-        }
-    }
-
-    ~DecodePipelineT() { stop(); }
-
-    DecodePipelineT(const DecodePipelineT&) = delete;
-    DecodePipelineT& operator=(const DecodePipelineT&) = delete;
-
-    DecodeBatchT& batch() { return *filling_; }
-
-    // Hands the batch being filled over once it holds enough decodings.
-    void handOverWhenFull()
-    {
-        if (filling_->size() >= kBatchJobs)
-        {
-            handOver();
-        }
-    }
-
-    // Runs every decoding captured so far; rethrows what the second thread threw.
-    void finish()
-    {
-        handOver();
-        stop();
-        if (failure_)
-        {
-            std::rethrow_exception(failure_);
-        }
-    }
-
-private:
-    static constexpr size_t kBatchJobs = 128;
-
-    void handOver()
-    {
-        if (filling_->size() == 0)
-        {
-            return;
-        }
-        if (!threaded_)
-        {
-            filling_->run();
-            return;
-        }
-        std::unique_lock<std::mutex> lock(mutex_);
-        full_.push_back(filling_);
-        changed_.notify_all();
-        changed_.wait(lock, [this] { return !free_.empty(); });
-        filling_ = free_.back();
-        free_.pop_back();
-    }
-
-    void stop()
-    {
-        if (!threaded_)
-        {
-            return;
-        }
-        {
-            std::lock_guard<std::mutex> lock(mutex_);
-            done_ = true;
-        }
-        changed_.notify_all();
-        worker_.join();
-        threaded_ = false;
-    }
-
-    void work()
-    {
-        for (;;)
-        {
-            DecodeBatchT* batch = nullptr;
-            {
-                std::unique_lock<std::mutex> lock(mutex_);
-                changed_.wait(lock, [this] { return !full_.empty() || done_; });
-                if (full_.empty())
-                {
-                    return;
-                }
-                batch = full_.front();
-                full_.pop_front();
-            }
-            if (!failure_)
-            {
-                try
-                {
-                    batch->run();
-                }
-                catch (...)
-                {
-                    failure_ = std::current_exception();
-                }
-            }
-            batch->clear();
-            {
-                std::lock_guard<std::mutex> lock(mutex_);
-                free_.push_back(batch);
-            }
-            changed_.notify_all();
-        }
-    }
-
-    DecodeBatchT batches_[4];
-    DecodeBatchT* filling_ = nullptr;
-    std::deque<DecodeBatchT*> full_;
-    std::vector<DecodeBatchT*> free_;
-    std::mutex mutex_;
-    std::condition_variable changed_;
-    bool done_ = false;
-    bool threaded_ = false;
-    // Written by the second thread only, read after it has been joined.
-    std::exception_ptr failure_;
-    std::jthread worker_;
-};
 
 } // namespace
 
 DedgeT splitLast(ProgressiveMeshT& pm)
 {
-    thread_local DecodeBatchT batch;
+    thread_local DetailBatchT batch;
     const DedgeT e = splitLastInto(pm, batch);
     batch.run();
     return e;
@@ -621,9 +482,25 @@ int runForward(const RippleOptionsT& options)
     {
         return code;
     }
-    if (const int code = replay(*pm, options.levelScale); code != kExitOk)
+    // A replay's encodings run on a second thread while it goes on collapsing: they read what
+    // each collapse's neighbourhood was, captured before it, and the collapses keep the records
+    // of the edges they remove until then.
+    std::optional<DetailPipelineT> encoding;
+    if (!pm->colls.empty())
     {
-        return code;
+        encoding.emplace();
+        pm->deferEncoding = &*encoding;
+        mesh->holdRemovedEdges = true;
+    }
+    const int replayed = replay(*pm, options.levelScale);
+    if (encoding)
+    {
+        encoding->finish();
+        pm->deferEncoding = nullptr;
+    }
+    if (replayed != kExitOk)
+    {
+        return replayed;
     }
     scaleNormals(*pm, options.normalScale);
     if (!detailsFinite(*pm))
@@ -769,7 +646,7 @@ int runInverse(const RippleOptionsT& options)
     scaleNormals(*pm, 1.0f / options.normalScale);
     const size_t collapses = pm->vvs.size();
     SplitLookaheadT lookahead;
-    DecodePipelineT decoding;
+    DetailPipelineT decoding;
     while (!pm->vvs.empty())
     {
         lookahead.step(*pm);

@@ -136,8 +136,8 @@ bool recomputeEdgeWeight(EdgeT& edge, bool unitWeights, bool fromSaved)
     return true;
 }
 
-void setEdgeQuantities(EdgeT& edge, const Vec3T& a, const Vec3T& b, const Vec3T& c,
-                       const Vec3T& d, const Vec3T& n0, const Vec3T& n1, bool unitWeights)
+void setEdgeQuantities(EdgeT& edge, const Vec3T& a, const Vec3T& b, const Vec3T& c, const Vec3T& d,
+                       const Vec3T& n0, const Vec3T& n1, bool unitWeights)
 {
     if (unitWeights)
     {

@@ -599,6 +599,7 @@ DedgeT MeshT::split(DedgeT p, DedgeT r, VertexT* v)
             inFr.setFace(fr);
         }
     }
-    forEachLeaving(v->dedge, [&](DedgeT g) { updateFace(g.faceOf(), trackFaceGeometry, trackSavedNormals); });
+    forEachLeaving(v->dedge,
+                   [&](DedgeT g) { updateFace(g.faceOf(), trackFaceGeometry, trackSavedNormals); });
     return e;
 }

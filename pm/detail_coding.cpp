@@ -545,10 +545,10 @@ void DetailBatchT::run()
                               position(r.corners[2]), position(r.corners[3]), r.n0, r.n1,
                               job.unitWeights);
         }
-        const LocalFrameT frame = frameFrom(job.vertex, job.interior, ring, size,
-                                            job.oppositeFrom, job.oppositeTo);
-        const Vec3dT p(predictFromTerms(job.vertex, terms_.data() + termAt, job.termEnd - termAt,
-                                        ring, size));
+        const LocalFrameT frame =
+            frameFrom(job.vertex, job.interior, ring, size, job.oppositeFrom, job.oppositeTo);
+        const Vec3dT p(
+            predictFromTerms(job.vertex, terms_.data() + termAt, job.termEnd - termAt, ring, size));
         if (job.encoded != nullptr)
         {
             const double s = job.scale;
@@ -560,8 +560,7 @@ void DetailBatchT::run()
         else
         {
             const Vec3dT pos = p + Vec3dT(frame.t1) * double(job.t1) +
-                               Vec3dT(frame.t2) * double(job.t2) +
-                               Vec3dT(frame.n) * double(job.n);
+                               Vec3dT(frame.t2) * double(job.t2) + Vec3dT(frame.n) * double(job.n);
             job.vertex->pos = pos.toFloat();
         }
         ringAt = job.ringEnd;

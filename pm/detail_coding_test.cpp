@@ -329,19 +329,16 @@ TEST(DetailCodingPrediction, isAnAffineCombinationThatIgnoresTheVertex)
     }
 }
 
-// Decodings captured right after their splits and run only after every later split has changed
-// the mesh give the same bits as decoding each at once: the capture holds all they read. On twin
-// meshes with the same collapses, saved geometry off the current one, weighted details.
-TEST(DecodeBatch, decodingsRunAfterLaterSplitsMatchImmediateOnes)
+// Twin meshes from one source, prepared alike, with saved positions moved off the current ones
+// (so that only they explain saved normals) and weighted progressive meshes on them; with
+// `deferred`, edge quantities deferred to the collapses as a replay has them.
+struct TwinMeshesT
 {
-    meshgen::OptionsT irregular;
-    irregular.irregular = true;
-    irregular.seed = 8;
-    for (const meshgen::GeneratedMeshT& source :
-         {meshgen::torus(14, 10, irregular), meshgen::openCylinder(12, 6, irregular)})
+    MeshT meshes[2];
+    std::unique_ptr<ProgressiveMeshT> pms[2];
+
+    TwinMeshesT(const meshgen::GeneratedMeshT& source, float levelWeight, bool deferred)
     {
-        MeshT meshes[2];
-        std::unique_ptr<ProgressiveMeshT> pms[2];
         for (int k = 0; k < 2; ++k)
         {
             meshtest::build(meshes[k], source);
@@ -351,13 +348,25 @@ TEST(DecodeBatch, decodingsRunAfterLaterSplitsMatchImmediateOnes)
                 v->savedPos = {v->pos.y, 0.5f * v->pos.z - v->pos.x, v->pos.x * v->pos.x};
             }
             meshes[k].computeSavedNormals();
+            if (deferred)
+            {
+                meshes[k].trackFaceGeometry = false;
+                meshes[k].edgeWeightMode = MeshT::EdgeWeightModeT::kOnDemand;
+            }
             meshes[k].recomputeEdgeWeights(false);
             pms[k] = std::make_unique<ProgressiveMeshT>(meshes[k]);
             pms[k]->weighted = 1;
-            pms[k]->levelWeight = 1.5f;
+            pms[k]->levelWeight = levelWeight;
         }
-        std::mt19937 rng(23);
-        for (int attempt = 0; attempt < 4000 && pms[0]->vvs.size() < 60; ++attempt)
+    }
+
+    // Makes `count` random collapses that keep the mesh manifold, the same on both meshes;
+    // before(i) runs before the i-th. Returns how many were made.
+    template <class BeforeT> size_t collapseAlike(size_t count, uint32_t seed, BeforeT before)
+    {
+        std::mt19937 rng(seed);
+        size_t made = 0;
+        for (int attempt = 0; attempt < 10000 && made < count; ++attempt)
         {
             const size_t pick = rng() % meshes[0].edges().size();
             const int side = int(rng() % 2);
@@ -367,14 +376,32 @@ TEST(DecodeBatch, decodingsRunAfterLaterSplitsMatchImmediateOnes)
             {
                 continue;
             }
+            before(made);
             pms[0]->collapseStep(chosen[0]);
             pms[1]->collapseStep(chosen[1]);
+            ++made;
         }
-        ASSERT_EQ(pms[0]->vvs.size(), 60u);
+        return made;
+    }
+};
+
+const meshgen::GeneratedMeshT twinSources[] = {
+    meshgen::torus(14, 10, {.irregular = true, .seed = 8}),
+    meshgen::openCylinder(12, 6, {.irregular = true, .seed = 8}),
+};
+
+// Decodings captured right after their splits and run only after every later split has changed
+// the mesh give the same bits as decoding each at once: the capture holds all they read.
+TEST(DecodeBatch, decodingsRunAfterLaterSplitsMatchImmediateOnes)
+{
+    for (const meshgen::GeneratedMeshT& source : twinSources)
+    {
+        TwinMeshesT twins(source, 1.5f, false);
+        ASSERT_EQ(twins.collapseAlike(60, 23, [](size_t) {}), 60u);
         const float unset = std::numeric_limits<float>::quiet_NaN();
         for (int k = 0; k < 2; ++k)
         {
-            for (const VertexDetailT& detail : pms[k]->vvs)
+            for (const VertexDetailT& detail : twins.pms[k]->vvs)
             {
                 detail.removed->pos = {unset, unset, unset};
             }
@@ -382,14 +409,14 @@ TEST(DecodeBatch, decodingsRunAfterLaterSplitsMatchImmediateOnes)
         DetailBatchT batch;
         for (int k = 0; k < 2; ++k)
         {
-            ProgressiveMeshT& pm = *pms[k];
+            ProgressiveMeshT& pm = *twins.pms[k];
             while (!pm.vvs.empty())
             {
                 VertexDetailT& detail = pm.vvs.back();
                 DedgeT first, second;
                 VertexT* v = detail.splitArguments(first, second);
                 ASSERT_NE(v, nullptr);
-                const DedgeT e = meshes[k].split(first, second, v);
+                const DedgeT e = twins.meshes[k].split(first, second, v);
                 ASSERT_TRUE(e);
                 if (k == 0)
                 {
@@ -405,10 +432,10 @@ TEST(DecodeBatch, decodingsRunAfterLaterSplitsMatchImmediateOnes)
         EXPECT_EQ(batch.size(), 60u);
         batch.run();
         EXPECT_EQ(batch.size(), 0u);
-        for (size_t i = 0; i < meshes[0].byIndex.size(); ++i)
+        for (size_t i = 0; i < twins.meshes[0].byIndex.size(); ++i)
         {
-            const Vec3T& a = meshes[0].byIndex[i]->pos;
-            const Vec3T& b = meshes[1].byIndex[i]->pos;
+            const Vec3T& a = twins.meshes[0].byIndex[i]->pos;
+            const Vec3T& b = twins.meshes[1].byIndex[i]->pos;
             ASSERT_TRUE(std::isfinite(a.x)) << "vertex " << i;
             EXPECT_EQ(std::memcmp(&a, &b, sizeof(Vec3T)), 0) << "vertex " << i;
         }
@@ -417,67 +444,37 @@ TEST(DecodeBatch, decodingsRunAfterLaterSplitsMatchImmediateOnes)
 
 // A replay whose encodings run on the pipeline's second thread, as the forward transform makes
 // them, gives the details of one that encodes at each collapse: edge quantities deferred to the
-// collapses, saved geometry off the current one, a level start in between, and vvs left to grow
-// (so that the pipeline is drained before it moves).
+// collapses, a level start in between, and vvs left to grow (so that the pipeline is drained
+// before it moves).
 TEST(DetailPipeline, deferredEncodingsMatchImmediateOnes)
 {
-    meshgen::OptionsT irregular;
-    irregular.irregular = true;
-    irregular.seed = 4;
-    for (const meshgen::GeneratedMeshT& source :
-         {meshgen::torus(16, 12, irregular), meshgen::openCylinder(12, 8, irregular)})
+    for (const meshgen::GeneratedMeshT& source : twinSources)
     {
-        MeshT meshes[2];
-        std::unique_ptr<ProgressiveMeshT> pms[2];
-        for (int k = 0; k < 2; ++k)
-        {
-            meshtest::build(meshes[k], source);
-            prepare(meshes[k]);
-            for (VertexT* v : meshes[k].vertices())
-            {
-                v->savedPos = {v->pos.z, v->pos.x + 0.25f * v->pos.y, 1.5f * v->pos.y};
-            }
-            meshes[k].computeSavedNormals();
-            meshes[k].trackFaceGeometry = false;
-            meshes[k].edgeWeightMode = MeshT::EdgeWeightModeT::kOnDemand;
-            meshes[k].recomputeEdgeWeights(false);
-            pms[k] = std::make_unique<ProgressiveMeshT>(meshes[k]);
-            pms[k]->weighted = 1;
-            pms[k]->levelWeight = 0.75f;
-        }
+        TwinMeshesT twins(source, 0.75f, true);
         DetailPipelineT pipeline;
-        pms[1]->deferEncoding = &pipeline;
-        meshes[1].holdRemovedEdges = true;
-        std::mt19937 rng(31);
-        for (int attempt = 0; attempt < 6000 && pms[0]->vvs.size() < 80; ++attempt)
-        {
-            if (pms[0]->vvs.size() == 40)
-            {
-                // A level start: every edge quantity goes stale.
-                for (int k = 0; k < 2; ++k)
-                {
-                    meshes[k].recomputeEdgeWeights(false);
-                    pms[k]->levelWeight *= 1.5f;
-                }
-            }
-            const size_t pick = rng() % meshes[0].edges().size();
-            const int side = int(rng() % 2);
-            const DedgeT chosen[2] = {meshtest::dedgeAt(meshes[0], pick, side),
-                                      meshtest::dedgeAt(meshes[1], pick, side)};
-            if (meshes[0].vertexCount() <= 8 || !collapsible(chosen[0]))
-            {
-                continue;
-            }
-            pms[0]->collapseStep(chosen[0]);
-            pms[1]->collapseStep(chosen[1]);
-        }
+        twins.pms[1]->deferEncoding = &pipeline;
+        twins.meshes[1].holdRemovedEdges = true;
+        const size_t made = twins.collapseAlike(60, 31,
+                                                [&](size_t before)
+                                                {
+                                                    if (before != 30)
+                                                    {
+                                                        return;
+                                                    }
+                                                    // A level start: every edge goes stale.
+                                                    for (int k = 0; k < 2; ++k)
+                                                    {
+                                                        twins.meshes[k].recomputeEdgeWeights(false);
+                                                        twins.pms[k]->levelWeight *= 1.5f;
+                                                    }
+                                                });
         pipeline.finish();
-        ASSERT_EQ(pms[0]->vvs.size(), 80u);
-        ASSERT_EQ(pms[1]->vvs.size(), 80u);
-        for (size_t i = 0; i < 80; ++i)
+        ASSERT_EQ(made, 60u);
+        ASSERT_EQ(twins.pms[1]->vvs.size(), 60u);
+        for (size_t i = 0; i < 60; ++i)
         {
-            const VertexDetailT& a = pms[0]->vvs[i];
-            const VertexDetailT& b = pms[1]->vvs[i];
+            const VertexDetailT& a = twins.pms[0]->vvs[i];
+            const VertexDetailT& b = twins.pms[1]->vvs[i];
             ASSERT_TRUE(std::isfinite(a.t1)) << "detail " << i;
             const float wanted[4] = {a.t1, a.t2, a.n, a.scale};
             const float got[4] = {b.t1, b.t2, b.n, b.scale};

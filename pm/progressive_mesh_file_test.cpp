@@ -235,8 +235,7 @@ TEST(ProgressiveMeshTCoefficients, stagingChangesNothingUntilApplied)
     DiagnosticCaptureT capture;
     const StagedCoefficientsT staged =
         pm.stageCoefficientsText("v -1 1 2 3\nd 1 2 3\nd 4 5 6\nd 7 8 9\n", 2);
-    EXPECT_EQ(capture.lines,
-              (std::vector<std::string>{"could not read base vertex: d 7 8 9"}));
+    EXPECT_EQ(capture.lines, (std::vector<std::string>{"could not read base vertex: d 7 8 9"}));
     EXPECT_EQ(staged.report.details, 2u);
     EXPECT_EQ(staged.report.positions, 1u);
     EXPECT_EQ(small.mesh.byIndex[2]->pos, before);

@@ -647,7 +647,8 @@ TEST_F(RippleFailures, messagesOfTheMeshComeBeforeThoseOfTheHierarchy)
         EXPECT_EQ(r.status, 248);
         auto at = [&](const std::string& part)
         {
-            return std::find_if(r.lines.begin(), r.lines.end(), [&](const std::string& l)
+            return std::find_if(r.lines.begin(), r.lines.end(),
+                                [&](const std::string& l)
                                 { return l.find(part) != std::string::npos; });
         };
         ASSERT_NE(at("skipped face at line"), r.lines.end());

@@ -5,9 +5,9 @@
 
 #include "mesh/block_pool.h"
 #include "mesh/geometry.h"
-#include "mesh/radix_sort.h"
 #include "mesh/mesh_builder.h"
 #include "mesh/obj_tokens.h"
+#include "mesh/radix_sort.h"
 #include "pm/atomic_file.h"
 #include "ripple/ripple_log.h"
 

@@ -97,8 +97,8 @@ class HierarchyReaderT
 public:
     // Nothing is read when pm is null.
     HierarchyReaderT(ProgressiveMeshT* pm, const std::string& path)
-        : pm_(pm),
-          path_(path)
+        : pm_(pm)
+        , path_(path)
     {
         if (pm_ == nullptr)
         {

@@ -790,8 +790,7 @@ bool isCollapseLegal(ProgressiveMeshT& pm, EdgeT& edge)
         {
             return;
         }
-        const VertexT* third =
-            walk.last.rotate() == first ? walk.last.dest() : first.next().dest();
+        const VertexT* third = walk.last.rotate() == first ? walk.last.dest() : first.next().dest();
         if (joinsLeftAndRight(first.dest(), third))
         {
             ++k;

@@ -52,23 +52,6 @@ DedgeT firstFacelessAgainstRotation(DedgeT start)
     return x;
 }
 
-void updateFace(FaceT* face, bool currentGeometry, bool savedNormal)
-{
-    if (face != nullptr)
-    {
-        if (currentGeometry)
-        {
-            faceGeometry(*face);
-        }
-        if (savedNormal)
-        {
-            faceSavedNormal(*face);
-        }
-    }
-}
-
-} // namespace
-
 // Requests what recomputing the edges of a vertex's ring and the edges opposite it reads: the
 // faces and far corners of the ring edges, and the opposite edges with the face and corner on
 // their far side. A replay reaches these records in no order memory likes; loaded one at a time
@@ -88,6 +71,23 @@ void requestDiamonds(const std::vector<DedgeT>& ring)
     fetchFarSides(ring);
     fetchFarCorners(ring);
 }
+
+void updateFace(FaceT* face, bool currentGeometry, bool savedNormal)
+{
+    if (face != nullptr)
+    {
+        if (currentGeometry)
+        {
+            faceGeometry(*face);
+        }
+        if (savedNormal)
+        {
+            faceSavedNormal(*face);
+        }
+    }
+}
+
+} // namespace
 
 void fetchOppositeEdges(const std::vector<DedgeT>& ring)
 {

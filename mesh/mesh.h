@@ -97,9 +97,6 @@ public:
 void fetchOppositeEdges(const std::vector<DedgeT>& ring);
 void fetchFarSides(const std::vector<DedgeT>& ring);
 void fetchFarCorners(const std::vector<DedgeT>& ring);
-// All of what recomputing the edges of the ring and the edges opposite its vertex reads: the
-// ring edges' faces, far corners and second cache lines, and the three stages above.
-void requestDiamonds(const std::vector<DedgeT>& ring);
 
 // The directed-edge triangle mesh. Built by MeshBuilderT (mesh_builder.h) or readObj
 // (obj_reader.h); then, in the simplifier's order: removeUnusedVertices, indexVertices,

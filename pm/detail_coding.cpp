@@ -478,7 +478,7 @@ void DetailBatchT::captureEncode(VertexDetailT& detail, DedgeT dedge, bool weigh
                                  float levelWeight, const MeshT& mesh)
 {
     const std::vector<DedgeT>& ring = ringOf(dedge.org());
-    requestDiamonds(ring);
+    fetchOppositeEdges(ring);
     JobT& job = captureAround(dedge, ring, mesh.useSaved);
     job.encoded = &detail;
     job.scale = 1.0;

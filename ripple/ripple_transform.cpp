@@ -16,6 +16,7 @@
 
 #include <cmath>
 #include <exception>
+#include <functional>
 #include <limits>
 #include <memory>
 #include <new>
@@ -23,6 +24,7 @@
 #include <string>
 #include <system_error>
 #include <thread>
+#include <utility>
 #include <vector>
 
 namespace ripple
@@ -88,25 +90,23 @@ int checkHierarchy(ProgressiveMeshT& pm, const PmReadReportT& report, const std:
     return kExitOk;
 }
 
-// Reads a hierarchy file into a progressive mesh on a second thread while this one reads other
-// files: reading it touches only the progressive mesh's own lists. Its messages are held back
-// and passed on by take(), where reading the file there would have put them. Without a second
-// thread the file is read in take().
-class HierarchyReaderT
+// Reading a file on a second thread while this one does other work: `read` runs there with its
+// diagnostic lines held back, and take() waits for it, passes the lines on (where reading the
+// file at that point would have put them) and returns its result, rethrowing what it threw.
+// Without a second thread `read` runs in take(). An empty `read` gives ResultT{}.
+template <class ResultT> class HeldReadT
 {
 public:
-    // Nothing is read when pm is null.
-    HierarchyReaderT(ProgressiveMeshT* pm, const std::string& path)
-        : pm_(pm)
-        , path_(path)
+    explicit HeldReadT(std::function<ResultT()> read)
+        : read_(std::move(read))
     {
-        if (pm_ == nullptr)
+        if (!read_)
         {
             return;
         }
         try
         {
-            reader_ = std::jthread([this] { read(); });
+            reader_ = std::jthread([this] { run(); });
         }
         catch (const std::system_error&)
         {
@@ -114,20 +114,18 @@ public:
         }
     }
 
-    HierarchyReaderT(const HierarchyReaderT&) = delete;
-    HierarchyReaderT& operator=(const HierarchyReaderT&) = delete;
+    HeldReadT(const HeldReadT&) = delete;
+    HeldReadT& operator=(const HeldReadT&) = delete;
 
-    // Waits for the reading, passes its messages on and returns its report; rethrows what it
-    // threw.
-    PmReadReportT take()
+    ResultT take()
     {
         if (reader_.joinable())
         {
             reader_.join();
         }
-        else if (pm_ != nullptr)
+        else if (read_)
         {
-            read();
+            run();
         }
         if (failure_)
         {
@@ -138,16 +136,16 @@ public:
             meshDiagnostic(line);
         }
         lines_.clear();
-        return report_;
+        return std::move(result_);
     }
 
 private:
-    void read()
+    void run()
     {
         try
         {
             HeldDiagnosticsT held(lines_);
-            report_ = pm_->read(path_);
+            result_ = read_();
         }
         catch (...)
         {
@@ -155,35 +153,22 @@ private:
         }
     }
 
-    ProgressiveMeshT* pm_;
-    std::string path_;
-    PmReadReportT report_;
+    std::function<ResultT()> read_;
+    ResultT result_{};
     std::vector<std::string> lines_;
     std::exception_ptr failure_;
     std::jthread reader_;
 };
 
-// The reading of a coefficient file on a second thread, for the details of every stored
-// collapse: the staged values, the diagnostic lines held back, and what it threw.
-struct CoefficientsReadT
+// The hierarchy file read into `pm` (nothing when pm is null) on a second thread: reading it
+// touches only the progressive mesh's own lists.
+std::function<PmReadReportT()> hierarchyReading(ProgressiveMeshT* pm, const std::string& path)
 {
-    StagedCoefficientsT coefficients;
-    std::vector<std::string> lines;
-    std::exception_ptr failure;
-};
-
-void stageCoefficientsHeld(const ProgressiveMeshT& pm, const std::string& path,
-                           CoefficientsReadT& read)
-{
-    try
+    if (pm == nullptr)
     {
-        HeldDiagnosticsT held(read.lines);
-        read.coefficients = pm.stageCoefficients(path, pm.colls.size());
+        return {};
     }
-    catch (...)
-    {
-        read.failure = std::current_exception();
-    }
+    return [pm, path] { return pm->read(path); };
 }
 
 // Room in vvs for a detail per collapse, so that the replay appends without copying the records
@@ -438,7 +423,7 @@ int runForward(const RippleOptionsT& options)
     mesh->unitWeights = options.unitWeights;
     mesh->keepRecordsAtExit = options.exitAfterRun;
     // The hierarchy file is read on a second thread while the mesh and the parameter file are
-    // read (see HierarchyReaderT).
+    // read (see HeldReadT).
     std::unique_ptr<ProgressiveMeshT> pm;
     try
     {
@@ -448,7 +433,7 @@ int runForward(const RippleOptionsT& options)
     {
         // Reported once the inputs are read, as if the progressive mesh were made then.
     }
-    HierarchyReaderT hierarchy(pm.get(), options.pmFile);
+    HeldReadT<PmReadReportT> hierarchy(hierarchyReading(pm.get(), options.pmFile));
     if (!readMesh(*mesh, options.srcFile))
     {
         return kExitUnreadable;
@@ -542,7 +527,7 @@ int runInverse(const RippleOptionsT& options)
     {
         // Reported once the mesh is read, as if the progressive mesh were made then.
     }
-    HierarchyReaderT hierarchy(pm.get(), options.pmFile);
+    HeldReadT<PmReadReportT> hierarchy(hierarchyReading(pm.get(), options.pmFile));
     if (!readMesh(*mesh, options.paramFile))
     {
         return kExitUnreadable;
@@ -572,29 +557,11 @@ int runInverse(const RippleOptionsT& options)
     // The coefficient file is read and checked on a second thread while the replay runs: that
     // reads only the hierarchy's base order and the index table, which the replay leaves alone.
     // Its messages are held back and passed on after the replay's, and its values stored after.
-    CoefficientsReadT staged;
-    bool coefficientsRead = false;
-    int replayed = kExitOk;
+    HeldReadT<StagedCoefficientsT> staging(
+        [&pm, &options] { return pm->stageCoefficients(options.srcFile, pm->colls.size()); });
+    if (const int code = replay(*pm, options.levelScale); code != kExitOk)
     {
-        std::jthread reader;
-        try
-        {
-            reader = std::jthread([&] { stageCoefficientsHeld(*pm, options.srcFile, staged); });
-            coefficientsRead = true;
-        }
-        catch (const std::system_error&)
-        {
-            // No second thread: the file is read after the replay.
-        }
-        replayed = replay(*pm, options.levelScale);
-    }
-    if (replayed != kExitOk)
-    {
-        return replayed;
-    }
-    if (!coefficientsRead)
-    {
-        stageCoefficientsHeld(*pm, options.srcFile, staged);
+        return code;
     }
     mesh->computeSavedNormals();
     mesh->trackSavedNormals = true;
@@ -610,16 +577,9 @@ int runInverse(const RippleOptionsT& options)
     {
         detail.t1 = detail.t2 = detail.n = unset;
     }
-    if (staged.failure)
-    {
-        std::rethrow_exception(staged.failure);
-    }
-    for (const std::string& line : staged.lines)
-    {
-        meshDiagnostic(line);
-    }
-    pm->applyCoefficients(staged.coefficients);
-    const PmReadReportT& coefficients = staged.coefficients.report;
+    const StagedCoefficientsT staged = staging.take();
+    pm->applyCoefficients(staged);
+    const PmReadReportT& coefficients = staged.report;
     if (!coefficients.opened)
     {
         rippleLine("cannot read coefficients " + options.srcFile);

@@ -56,7 +56,9 @@ struct RingEntryT
     bool faceRecord = false;
 };
 
-// Reads o's ring once for the costs of all dedges leaving o.
+// Reads o's ring once for the costs of all dedges leaving o. Each entry is written in place: an
+// entry built aside and then copied in would be read back before its narrow fields' stores had
+// settled, and wait for them.
 void gatherRing(const VertexT* o, size_t limit, std::vector<RingEntryT>& ring)
 {
     ring.clear();
@@ -65,7 +67,7 @@ void gatherRing(const VertexT* o, size_t limit, std::vector<RingEntryT>& ring)
         o->dedge,
         [&](DedgeT g)
         {
-            RingEntryT entry;
+            RingEntryT& entry = ring.emplace_back();
             entry.g = g;
             entry.w = g.dest();
             entry.wPos = entry.w->pos;
@@ -82,7 +84,6 @@ void gatherRing(const VertexT* o, size_t limit, std::vector<RingEntryT>& ring)
                 }
             }
             previous = entry.w;
-            ring.push_back(entry);
         },
         limit);
 }

@@ -255,6 +255,16 @@ using TermT = DetailBatchT::TermT;
 // dedge's face, its three other diamond vertices.
 void collectTerms(const std::vector<DedgeT>& ring, std::vector<TermT>& terms)
 {
+    // Each term is written in place: one built aside and copied in would be read back before
+    // its narrow fields' stores had settled, and wait for them.
+    auto add = [&terms](const EdgeT* e, const VertexT* x, int8_t ownRole, int8_t role)
+    {
+        TermT& term = terms.emplace_back();
+        term.edge = e;
+        term.x = x;
+        term.ownRole = ownRole;
+        term.role = role;
+    };
     for (DedgeT d : ring)
     {
         const EdgeT* e = d.edge();
@@ -262,9 +272,9 @@ void collectTerms(const std::vector<DedgeT>& ring, std::vector<TermT>& terms)
         {
             // A is an end point of d's edge: vert[side].
             const int8_t own = int8_t(d.side());
-            terms.push_back({e, d.dest(), own, int8_t(1 - d.side())});
-            terms.push_back({e, e->next[0].dest(), own, 2});
-            terms.push_back({e, e->next[1].dest(), own, 3});
+            add(e, d.dest(), own, int8_t(1 - d.side()));
+            add(e, e->next[0].dest(), own, 2);
+            add(e, e->next[1].dest(), own, 3);
         }
         if (DedgeT opposite = d.next())
         {
@@ -274,9 +284,9 @@ void collectTerms(const std::vector<DedgeT>& ring, std::vector<TermT>& terms)
                 // A is the third corner of the opposite edge's face on its side.
                 const int side = opposite.side();
                 const int8_t own = int8_t(2 + side);
-                terms.push_back({f, opposite.org(), own, int8_t(side)});
-                terms.push_back({f, opposite.dest(), own, int8_t(1 - side)});
-                terms.push_back({f, opposite.sym().next().dest(), own, int8_t(3 - side)});
+                add(f, opposite.org(), own, int8_t(side));
+                add(f, opposite.dest(), own, int8_t(1 - side));
+                add(f, opposite.sym().next().dest(), own, int8_t(3 - side));
             }
         }
     }

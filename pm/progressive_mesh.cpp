@@ -270,7 +270,9 @@ void ProgressiveMeshT::collapseStep(DedgeT dedge)
         // Edge quantities deferred to the collapse (a replay on demand) are brought up to date
         // before the detail reads them and the collapse changes their inputs.
         mesh_.refreshEdgeWeightsAround(dedge.org());
-        VertexDetailT detail;
+        // Made in place: a detail built aside and copied in would be read back before its
+        // narrow fields' stores had settled, and wait for them.
+        VertexDetailT& detail = vvs.emplace_back();
         if (encodeDetails)
         {
             encodeDetail(detail, dedge, weighted != 0, levelWeight);
@@ -280,7 +282,6 @@ void ProgressiveMeshT::collapseStep(DedgeT dedge)
             detail.scale = levelWeight;
         }
         detail.fill(dedge);
-        vvs.push_back(detail);
     }
 
     // Set aside the removed vertex, its neighbours and the vertices across the far edges of its

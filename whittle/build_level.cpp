@@ -174,7 +174,12 @@ public:
         if (count_ < kMaxWalks && v->dedge)
         {
             __builtin_prefetch(v->dedge.edge());
-            walks_[count_++] = WalkT{v->dedge, v->dedge, 0};
+            // Field by field: a whole walk built aside and copied in would wait for its halves'
+            // stores to settle.
+            WalkT& walk = walks_[count_++];
+            walk.first = v->dedge;
+            walk.at = v->dedge;
+            walk.steps = 0;
         }
     }
 

@@ -5,48 +5,122 @@
 // the entries orders the positions by key and keeps equal keys in list order.
 
 #include <algorithm>
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <vector>
 
-// Sorts `items` by their upper 32 bits, which must be below 2^bits (1 to 32), least significant
-// digit first in as few passes of at most 12 bits as cover `bits`. A digit shared by all entries
-// is skipped. `scratch` is working room (resized to the size of `items`).
-template <class VectorT> void radixSortByUpperKey(VectorT& items, VectorT& scratch, int bits = 32)
+namespace radix_detail
 {
-    if (bits <= 0 || items.size() < 2)
+
+// Digits of at most this many bits: a scatter into more buckets than this stalls on its writes.
+constexpr int kDigitBits = 11;
+
+// Stable sort of from[0, count) by the low `bits` bits of (key - base), least significant digit
+// first, with to[0, count) as working room; the result ends in `from`. A digit shared by all
+// entries is skipped.
+inline void sortRange(uint64_t* from, uint64_t* to, size_t count, int bits, uint64_t base)
+{
+    if (count < 2 || bits <= 0)
     {
         return;
     }
-    const int passes = (bits + 11) / 12;
+    const int passes = (bits + kDigitBits - 1) / kDigitBits;
     const int digitBits = (bits + passes - 1) / passes;
     const size_t buckets = size_t(1) << digitBits;
     const uint64_t mask = buckets - 1;
-    scratch.resize(items.size());
-    std::vector<size_t> counts(buckets);
+    std::array<size_t, size_t(1) << kDigitBits> counts;
+    uint64_t* source = from;
+    uint64_t* target = to;
     for (int pass = 0; pass < passes; ++pass)
     {
-        const int shift = 32 + pass * digitBits;
-        std::fill(counts.begin(), counts.end(), 0);
-        for (uint64_t item : items)
+        const int shift = pass * digitBits;
+        auto digit = [&](uint64_t item) { return size_t(((item >> 32) - base) >> shift & mask); };
+        std::fill(counts.begin(), counts.begin() + ptrdiff_t(buckets), 0);
+        for (size_t i = 0; i < count; ++i)
         {
-            ++counts[(item >> shift) & mask];
+            ++counts[digit(source[i])];
         }
-        if (counts[(items[0] >> shift) & mask] == items.size())
+        if (counts[digit(source[0])] == count)
         {
             continue;
         }
         size_t sum = 0;
-        for (size_t& c : counts)
+        for (size_t b = 0; b < buckets; ++b)
         {
-            const size_t here = c;
-            c = sum;
+            const size_t here = counts[b];
+            counts[b] = sum;
             sum += here;
         }
-        for (uint64_t item : items)
+        for (size_t i = 0; i < count; ++i)
         {
-            scratch[counts[(item >> shift) & mask]++] = item;
+            const uint64_t item = source[i];
+            target[counts[digit(item)]++] = item;
         }
-        items.swap(scratch);
+        std::swap(source, target);
     }
+    if (source != from)
+    {
+        std::copy(source, source + count, from);
+    }
+}
+
+} // namespace radix_detail
+
+// Sorts `items` by their upper 32 bits, which must be below 2^bits (1 to 32). `scratch` is
+// working room (resized to the size of `items`). A large list is first distributed by the
+// leading digit of its keys' actual range into at most 2^11 buckets, and each bucket, small
+// enough to stay cached, is then sorted by the remaining digits least significant first: one
+// pass over the whole list in memory instead of one per digit.
+template <class VectorT> void radixSortByUpperKey(VectorT& items, VectorT& scratch, int bits = 32)
+{
+    using radix_detail::kDigitBits;
+    if (bits <= 0 || items.size() < 2)
+    {
+        return;
+    }
+    const size_t count = items.size();
+    scratch.resize(count);
+    constexpr size_t kSmall = size_t(1) << 16;
+    if (count < kSmall)
+    {
+        radix_detail::sortRange(items.data(), scratch.data(), count, bits, 0);
+        return;
+    }
+    uint64_t low = items[0] >> 32;
+    uint64_t high = low;
+    for (const uint64_t item : items)
+    {
+        const uint64_t key = item >> 32;
+        low = std::min(low, key);
+        high = std::max(high, key);
+    }
+    // (key - low) >> rest is the leading digit; the buckets sort by the `rest` bits below it.
+    int rest = 0;
+    while (((high - low) >> rest) >= (uint64_t(1) << kDigitBits))
+    {
+        ++rest;
+    }
+    const size_t buckets = size_t((high - low) >> rest) + 1;
+    auto bucketOf = [&](uint64_t item) { return size_t(((item >> 32) - low) >> rest); };
+    std::vector<size_t> starts(buckets + 1, 0);
+    for (const uint64_t item : items)
+    {
+        ++starts[bucketOf(item) + 1];
+    }
+    for (size_t b = 1; b <= buckets; ++b)
+    {
+        starts[b] += starts[b - 1];
+    }
+    std::vector<size_t> next(starts.begin(), starts.end() - 1);
+    for (const uint64_t item : items)
+    {
+        scratch[next[bucketOf(item)]++] = item;
+    }
+    for (size_t b = 0; b < buckets; ++b)
+    {
+        radix_detail::sortRange(scratch.data() + starts[b], items.data() + starts[b],
+                                starts[b + 1] - starts[b], rest, low);
+    }
+    items.swap(scratch);
 }

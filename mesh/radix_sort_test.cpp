@@ -1,0 +1,72 @@
+#include "mesh/radix_sort.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <random>
+#include <vector>
+
+namespace
+{
+
+// Entries (key << 32 | original position), sorted by the radix sort and by a stable comparison
+// sort of the keys alone: the two must agree entry for entry (equal keys keep list order).
+void expectStableOrder(const std::vector<uint32_t>& keys, int bits = 32)
+{
+    std::vector<uint64_t> items;
+    for (size_t i = 0; i < keys.size(); ++i)
+    {
+        items.push_back(uint64_t(keys[i]) << 32 | uint64_t(i));
+    }
+    std::vector<uint64_t> expected = items;
+    std::stable_sort(expected.begin(), expected.end(),
+                     [](uint64_t a, uint64_t b) { return (a >> 32) < (b >> 32); });
+    std::vector<uint64_t> scratch;
+    radixSortByUpperKey(items, scratch, bits);
+    ASSERT_EQ(items, expected);
+}
+
+std::vector<uint32_t> randomKeys(size_t count, uint32_t low, uint32_t high, unsigned seed)
+{
+    std::mt19937 random(seed);
+    std::uniform_int_distribution<uint32_t> pick(low, high);
+    std::vector<uint32_t> keys(count);
+    for (uint32_t& key : keys)
+    {
+        key = pick(random);
+    }
+    return keys;
+}
+
+TEST(RadixSortTest, SmallListsSortStablyByKey)
+{
+    expectStableOrder({});
+    expectStableOrder({7});
+    expectStableOrder({3, 1, 3, 0, 1, 3});
+    expectStableOrder(randomKeys(5000, 0, UINT32_MAX, 1));
+    expectStableOrder(randomKeys(5000, 0, 40, 2));
+    expectStableOrder(randomKeys(5000, 0, (1u << 20) - 1, 3), 20);
+}
+
+// Lists large enough to be distributed by their leading digit first: keys over the whole range,
+// in a narrow band far from zero (the digits come from the actual range), with many duplicates,
+// all equal, and bunched in a few far-apart clusters (buckets of very different sizes).
+TEST(RadixSortTest, LargeListsSortStablyWhateverTheKeyRange)
+{
+    const size_t n = 200000;
+    expectStableOrder(randomKeys(n, 0, UINT32_MAX, 4));
+    expectStableOrder(randomKeys(n, 0x80000000u, 0x80000000u + 5000, 5));
+    expectStableOrder(randomKeys(n, 0xfffff000u, UINT32_MAX, 6));
+    expectStableOrder(randomKeys(n, 100, 107, 7));
+    expectStableOrder(std::vector<uint32_t>(n, 12345));
+    std::vector<uint32_t> clusters = randomKeys(n, 0, 3, 8);
+    for (size_t i = 0; i < n; ++i)
+    {
+        clusters[i] = clusters[i] * 0x40000000u + uint32_t(i % 97);
+    }
+    expectStableOrder(clusters);
+    expectStableOrder(randomKeys(n, 0, (1u << 24) - 1, 9), 24);
+}
+
+} // namespace

@@ -454,20 +454,26 @@ DetailBatchT::JobT& DetailBatchT::captureAround(DedgeT dedge, const std::vector<
     }
     fetchFarCorners(ring);
     // The edges of A's ring and the edges opposite A, in the order the refreshes go.
+    // Each refresh is written in place: one built aside and copied in would be read back before
+    // its narrow fields' stores had settled, and wait for them.
     auto refresh = [this, fromSaved](EdgeT* e)
     {
+        RefreshT& entry = refreshes_.emplace_back();
+        entry.edge = e;
         const FaceT* f0 = e->faceOf[0];
         const FaceT* f1 = e->faceOf[1];
         if (f0 == nullptr || f1 == nullptr || e->next[0].isNull() || e->next[1].isNull())
         {
-            refreshes_.push_back({e, {}, {}, {}, false});
+            entry.complete = false;
             return;
         }
-        refreshes_.push_back({e,
-                              {e->vert[0], e->vert[1], e->next[0].dest(), e->next[1].dest()},
-                              fromSaved ? f0->savedNormal : f0->normal,
-                              fromSaved ? f1->savedNormal : f1->normal,
-                              true});
+        entry.corners[0] = e->vert[0];
+        entry.corners[1] = e->vert[1];
+        entry.corners[2] = e->next[0].dest();
+        entry.corners[3] = e->next[1].dest();
+        entry.n0 = fromSaved ? f0->savedNormal : f0->normal;
+        entry.n1 = fromSaved ? f1->savedNormal : f1->normal;
+        entry.complete = true;
     };
     for (DedgeT d : ring)
     {

@@ -34,27 +34,39 @@ double squaredDistance(const Vec3T& a, const Vec3T& b)
     return dot(d, d);
 }
 
+// The diagnostic of placePoint when the distances do not fit; kept out of line so that the
+// common case stays small enough to be inlined.
+[[gnu::noinline, gnu::cold]] void reportBadSituation(double s, double bb, double cc)
+{
+    std::ostringstream text;
+    text << "bad situation " << s << " " << bb << " " << cc;
+    meshDiagnostic(text.str());
+}
+
+[[gnu::noinline, gnu::cold]] void reportDegenerateBase()
+{
+    meshDiagnostic("bad situation 2");
+}
+
 // The point at squared distance cc from q and bb from qPrime, on the left of q -> qPrime; q
 // itself (with a diagnostic) when the base is degenerate or the distances do not fit.
-PlanePointT placePoint(PlanePointT q, PlanePointT qPrime, double cc, double bb)
+inline PlanePointT placePoint(PlanePointT q, PlanePointT qPrime, double cc, double bb)
 {
     PlanePointT u = minus(qPrime, q);
     double s = u.x * u.x + u.y * u.y;
-    if (s <= 1e-20)
+    if (s <= 1e-20) [[unlikely]]
     {
-        meshDiagnostic("bad situation 2");
+        reportDegenerateBase();
         return q;
     }
     double e = (cc / s - bb / s + 1.0) / 2.0;
     double h = cc / s - e * e;
-    if (h > -0.1)
+    if (h > -0.1) [[likely]]
     {
         double r = std::sqrt(std::max(h, 0.0));
         return {q.x + e * u.x - r * u.y, q.y + e * u.y + r * u.x};
     }
-    std::ostringstream text;
-    text << "bad situation " << s << " " << bb << " " << cc;
-    meshDiagnostic(text.str());
+    reportBadSituation(s, bb, cc);
     return q;
 }
 

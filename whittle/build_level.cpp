@@ -294,7 +294,6 @@ private:
 // ones without reaching into the mesh.
 struct PassBuffersT
 {
-    HugeVectorT<double> lengths;
     HugeVectorT<DedgeT> dedges;
     HugeVectorT<int32_t> origins;
     HugeVectorT<uint64_t> order;
@@ -452,12 +451,6 @@ LevelReportT simplificationPass(ProgressiveMeshT& pm, std::vector<ListedDedgeT>*
     const bool unitWeights = mesh.unitWeights;
     const bool fromSaved = mesh.useSaved;
     double threshold = pm.lengthThreshold;
-    auto& lengths = buffers.lengths;
-    lengths.clear();
-    if (firstPass)
-    {
-        lengths.reserve(edgeCount);
-    }
     // Deferred edge quantities are only marked stale here; collapseStep brings those around each
     // collapse up to date before the detail reads them.
     const bool everyEdge = mesh.edgeWeightMode == MeshT::EdgeWeightModeT::kEveryEdge;
@@ -539,11 +532,7 @@ LevelReportT simplificationPass(ProgressiveMeshT& pm, std::vector<ListedDedgeT>*
         const double len = distance(e->vert[0]->pos, e->vert[1]->pos);
         shortest = std::min(shortest, len);
         longest = std::max(longest, len);
-        if (firstPass)
-        {
-            lengths.push_back(len);
-        }
-        else if (len < threshold)
+        if (!firstPass && len < threshold)
         {
             list(e);
         }
@@ -552,7 +541,6 @@ LevelReportT simplificationPass(ProgressiveMeshT& pm, std::vector<ListedDedgeT>*
     {
         pm.lengthThreshold = float((shortest + 1e-6) * 2.0);
         threshold = pm.lengthThreshold;
-        size_t position = 0;
         endsAhead = mesh.edges().front();
         ringsAhead = mesh.edges().front();
         for (size_t i = 0; i < kEndsAhead && endsAhead != nullptr; ++i)
@@ -566,7 +554,9 @@ LevelReportT simplificationPass(ProgressiveMeshT& pm, std::vector<ListedDedgeT>*
         for (EdgeT* e : mesh.edges())
         {
             fetchAhead();
-            if (lengths[position++] < threshold)
+            // The length again rather than a stored one: the same bits, and the end points are
+            // being read for the costs anyway.
+            if (distance(e->vert[0]->pos, e->vert[1]->pos) < threshold)
             {
                 list(e);
             }

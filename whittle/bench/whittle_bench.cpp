@@ -68,6 +68,7 @@ RunT runProgram(const std::string& in, const std::string& out)
         {
             dup2(null, STDOUT_FILENO);
             dup2(null, STDERR_FILENO);
+            close(null);
         }
         execl(WHITTLE_BINARY, "whittle", in.c_str(), out.c_str(), static_cast<char*>(nullptr));
         std::_Exit(127);

@@ -5,6 +5,8 @@
 #include <filesystem>
 #include <fstream>
 
+#include <unistd.h>
+
 namespace loom
 {
 namespace
@@ -17,9 +19,11 @@ uint32_t le32(const std::vector<uint8_t>& b, size_t at)
 
 std::filesystem::path scratch(const std::string& name)
 {
-    auto dir =
-        std::filesystem::temp_directory_path() /
-        ("loom_bmp_test_" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()));
+    // One directory per process and test: ctest runs the tests of this file side by side,
+    // and each removes its directory when done.
+    auto dir = std::filesystem::temp_directory_path() /
+               ("loom_bmp_test_" + std::to_string(::getpid()) + "_" +
+                ::testing::UnitTest::GetInstance()->current_test_info()->name());
     std::filesystem::create_directories(dir);
     return dir / name;
 }

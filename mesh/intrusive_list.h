@@ -9,10 +9,13 @@
 
 // The position of a record in an IntrusiveListT<T>. A record type T derives from ListLinkT<T>;
 // it can be in at most one list of that type at a time.
+// The forward link comes first: in an edge record the list position follows the navigation
+// fields, and there it shares their cache line, so that a sweep along the list reads one line
+// of each record.
 template <class T> struct ListLinkT
 {
-    T* prevInList = nullptr;
     T* nextInList = nullptr;
+    T* prevInList = nullptr;
     bool inList = false;
 };
 

@@ -573,8 +573,14 @@ LevelReportT simplificationPass(ProgressiveMeshT& pm, std::vector<ListedDedgeT>*
     // gathered in one sweep so that the loop below reads it in order.
     auto& takeList = buffers.scratch;
     takeList.resize(take);
+    // The origins are read in cost order, all over their array: fetch them some places ahead.
+    constexpr size_t kOriginsAhead = 16;
     for (size_t i = 0; i < take; ++i)
     {
+        if (i + kOriginsAhead < take)
+        {
+            __builtin_prefetch(&buffers.origins[size_t(order[i + kOriginsAhead] & 0xffffffffu)]);
+        }
         const size_t position = size_t(order[i] & 0xffffffffu);
         takeList[i] = uint64_t(uint32_t(buffers.origins[position])) << 32 | position;
     }

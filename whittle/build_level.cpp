@@ -462,8 +462,9 @@ LevelReportT simplificationPass(ProgressiveMeshT& pm, std::vector<ListedDedgeT>*
     // it meets for the first time. Two positions further along the edge list fetch what it will
     // read: end points and candidates far ahead, then, nearer, the rings of the vertices met for
     // the first time.
-    constexpr size_t kEndsAhead = 56;
-    constexpr size_t kRingsAhead = 40;
+    constexpr size_t kEndsAhead = 120;
+    constexpr size_t kRingsAhead = 100;
+    constexpr size_t kEdgesPerStep = 12;
     RingPrefetcherT rings;
     EdgeT* endsAhead = mesh.edges().front();
     EdgeT* ringsAhead = mesh.edges().front();
@@ -503,10 +504,13 @@ LevelReportT simplificationPass(ProgressiveMeshT& pm, std::vector<ListedDedgeT>*
             }
             ringsAhead = ringsAhead->nextInList;
         }
-        // A walk steps every fourth edge: the sweep passes an edge faster than a record
-        // arrives from memory.
-        if ((++sweepSteps & 3) == 0)
+        // A walk steps every twelfth edge: the sweep passes an edge much faster than a record
+        // arrives from memory, and a step that finds its record still on the way waits for it.
+        // The rings start far enough ahead for the walks around an ordinary vertex to end
+        // before the sweep arrives.
+        if (++sweepSteps == kEdgesPerStep)
         {
+            sweepSteps = 0;
             rings.step();
         }
     };

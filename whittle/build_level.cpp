@@ -524,9 +524,12 @@ LevelReportT simplificationPass(ProgressiveMeshT& pm, std::vector<ListedDedgeT>*
         }
         else if (endsAhead != nullptr)
         {
-            // The first pass only measures here; it lists in a second sweep.
+            // The first pass only measures here; it lists in a second sweep. The edge records
+            // further on are fetched as in fetchAhead, so that following the list never waits.
             __builtin_prefetch(endsAhead->vert[0]);
             __builtin_prefetch(endsAhead->vert[1]);
+            __builtin_prefetch(reinterpret_cast<const void*>(
+                reinterpret_cast<uintptr_t>(endsAhead) + 16 * sizeof(EdgeT)));
             endsAhead = endsAhead->nextInList;
         }
         if (everyEdge)

@@ -11,26 +11,19 @@
 #include <cmath>
 #include <memory>
 
-namespace
+void prepareForSimplifying(MeshT& mesh)
 {
-
-int simplify(const std::string& objIn, const std::string& pmOut, WhittleStatsT* stats)
-{
-    CurveListT curves;
-    MeshT mesh;
-    const bool read = readObj(mesh, objIn, curves);
     mesh.removeUnusedVertices();
     mesh.indexVertices();
     mesh.buildFaces();
     mesh.boundingBox();
     const Vec3dT extent = Vec3dT(mesh.bboxMax) - Vec3dT(mesh.bboxMin);
     mesh.diagonal = float(length(extent));
-    meshDiagnostic(read ? "file read" : "file not read");
-    meshDiagnostic(std::to_string(mesh.vertexCount()) + " vertices.");
-    if (!read)
-    {
-        return kWhittleFailed;
-    }
+}
+
+void simplifyLevels(ProgressiveMeshT& pm)
+{
+    MeshT& mesh = pm.mesh();
     // Positions never move in a simplification, so saved positions and normals would equal the
     // current ones bit for bit: the edge quantities come from the current ones (the same numbers)
     // and the faces keep no second copy of their normals.
@@ -39,7 +32,6 @@ int simplify(const std::string& objIn, const std::string& pmOut, WhittleStatsT* 
     // the edge quantities a collapse reads can be computed just before it.
     mesh.edgeWeightMode = MeshT::EdgeWeightModeT::kOnDemand;
 
-    ProgressiveMeshT pm(mesh);
     pm.lengthGrowth = 2.0f;
     pm.takeFraction = 0.8f;
     size_t count = mesh.vertexCount();
@@ -62,6 +54,25 @@ int simplify(const std::string& objIn, const std::string& pmOut, WhittleStatsT* 
         }
         count = mesh.vertexCount();
     }
+}
+
+namespace
+{
+
+int simplify(const std::string& objIn, const std::string& pmOut, WhittleStatsT* stats)
+{
+    CurveListT curves;
+    MeshT mesh;
+    const bool read = readObj(mesh, objIn, curves);
+    prepareForSimplifying(mesh);
+    meshDiagnostic(read ? "file read" : "file not read");
+    meshDiagnostic(std::to_string(mesh.vertexCount()) + " vertices.");
+    if (!read)
+    {
+        return kWhittleFailed;
+    }
+    ProgressiveMeshT pm(mesh);
+    simplifyLevels(pm);
     if (!pm.write(pmOut, true))
     {
         return kWhittleFailed;

@@ -5,6 +5,9 @@
 
 #include <string>
 
+class MeshT;
+class ProgressiveMeshT;
+
 // Exit statuses of the simplifier.
 constexpr int kWhittleOk = 0;
 constexpr int kWhittleUsage = -1;
@@ -18,6 +21,15 @@ constexpr int kWhittleFailed = 1;
 // arguments, kWhittleFailed when the input cannot be read, the output cannot be written, or the
 // mesh core raised ExceptionT (then no output file is left).
 int runWhittle(int argc, const char* const* argv);
+
+// The clean-up between reading and simplifying: removes unused vertices, numbers the vertices,
+// builds the faces, and sets the bounding box and its diagonal.
+void prepareForSimplifying(MeshT& mesh);
+
+// Builds levels on pm's prepared mesh until a pass removes no vertex (a pass that listed no
+// candidate while some edge is longer than the threshold is dropped and tried again with the
+// grown threshold). Leaves the base mesh in the mesh and the hierarchy in pm.
+void simplifyLevels(ProgressiveMeshT& pm);
 
 // Statistics of one simplification run.
 struct WhittleStatsT

@@ -1,0 +1,107 @@
+// Fuzz target of the whole simplification: any bytes are read as an OBJ file, cleaned and
+// simplified level by level exactly as the whittle program does, and the collapses are then
+// undone. Whatever the mesh (non-manifold fans, repeated positions, degenerate or non-finite
+// geometry), the levels must end, every removed vertex must be accounted for by one collapse,
+// the connectivity must stay consistent, and vertex splits in reverse order must restore every
+// vertex (the connectivity the inverse transform rebuilds).
+#include "mesh/diagnostics.h"
+#include "mesh/exception.h"
+#include "mesh/mesh.h"
+#include "mesh/obj_reader.h"
+#include "pm/progressive_mesh.h"
+#include "whittle/whittle_run.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <set>
+#include <string_view>
+
+namespace
+{
+
+void require(bool condition)
+{
+    if (!condition)
+    {
+        std::abort();
+    }
+}
+
+void requireConsistent(const MeshT& mesh)
+{
+    size_t faceDedges = 0;
+    for (EdgeT* e : mesh.edges())
+    {
+        require(e->vert[0] != e->vert[1] && e->vert[0]->inList && e->vert[1]->inList);
+        for (int side = 0; side < 2; ++side)
+        {
+            const DedgeT d = e->dedge(side);
+            require(d.org()->dedge.org() == d.org());
+            if (d.hasFace())
+            {
+                ++faceDedges;
+                require(d.next().org() == d.dest());
+                require(d.next().next().next() == d);
+            }
+        }
+    }
+    require(faceDedges == 3 * mesh.faces().size());
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
+{
+    static bool quiet = []
+    {
+        setMeshDiagnosticSink([](std::string_view) {});
+        return true;
+    }();
+    (void)quiet;
+
+    MeshT mesh;
+    CurveListT curves;
+    try
+    {
+        readObjText(mesh, std::string_view(reinterpret_cast<const char*>(data), size), curves);
+    }
+    catch (const ExceptionT&)
+    {
+        return 0; // whittle reports the message and stops
+    }
+    prepareForSimplifying(mesh);
+    const size_t vertices = mesh.vertexCount();
+
+    ProgressiveMeshT pm(mesh);
+    try
+    {
+        simplifyLevels(pm);
+    }
+    catch (const ExceptionT&)
+    {
+        return 0; // reported by whittle, which then leaves no output
+    }
+    require(pm.colls.size() == pm.vvs.size());
+    require(mesh.vertexCount() + pm.colls.size() == vertices);
+    std::set<int32_t> removed;
+    for (const CollapseT& collapse : pm.colls)
+    {
+        require(collapse.vertex != collapse.vdex);
+        require(removed.insert(collapse.vertex).second);
+    }
+    requireConsistent(mesh);
+    (void)pm.fileText(true);
+
+    for (size_t i = pm.vvs.size(); i-- > 0;)
+    {
+        DedgeT first;
+        DedgeT second;
+        VertexT* v = pm.vvs[i].splitArguments(first, second);
+        const DedgeT e = mesh.split(first, second, v);
+        require(bool(e));
+    }
+    require(mesh.vertexCount() == vertices);
+    requireConsistent(mesh);
+    return 0;
+}

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <cstddef>
 #include <cstdint>
 #include <vector>
@@ -67,33 +68,31 @@ inline void sortRange(uint64_t* from, uint64_t* to, size_t count, int bits, uint
 
 } // namespace radix_detail
 
-// Sorts `items` by their upper 32 bits, which must be below 2^bits (1 to 32). `scratch` is
-// working room (resized to the size of `items`). A large list is first distributed by the
-// leading digit of its keys' actual range into at most 2^11 buckets, and each bucket, small
-// enough to stay cached, is then sorted by the remaining digits least significant first: one
-// pass over the whole list in memory instead of one per digit.
-template <class VectorT> void radixSortByUpperKey(VectorT& items, VectorT& scratch, int bits = 32)
+// Sorts the first `needed` entries of `items` into place: afterwards they are the `needed`
+// entries of smallest key, in key order with equal keys in list order, and the other entries
+// follow in no set order. Every key must lie in [low, high]; a caller that produces the entries
+// knows the range and spares a pass over the list. `scratch` is working room (resized to the size
+// of `items`). A large list is first distributed by the leading digit of the key range into at
+// most 2^11 buckets, and each bucket that reaches into the first `needed` entries, small enough
+// to stay cached, is then sorted by the remaining digits least significant first: one pass over
+// the whole list in memory instead of one per digit.
+template <class VectorT>
+void radixSortPrefixByUpperKey(VectorT& items, VectorT& scratch, size_t needed, uint64_t low,
+                               uint64_t high)
 {
     using radix_detail::kDigitBits;
-    if (bits <= 0 || items.size() < 2)
+    const size_t count = items.size();
+    if (count < 2 || needed == 0 || high <= low)
     {
         return;
     }
-    const size_t count = items.size();
     scratch.resize(count);
     constexpr size_t kSmall = size_t(1) << 16;
     if (count < kSmall)
     {
-        radix_detail::sortRange(items.data(), scratch.data(), count, bits, 0);
+        radix_detail::sortRange(items.data(), scratch.data(), count,
+                                int(std::bit_width(high - low)), low);
         return;
-    }
-    uint64_t low = items[0] >> 32;
-    uint64_t high = low;
-    for (const uint64_t item : items)
-    {
-        const uint64_t key = item >> 32;
-        low = std::min(low, key);
-        high = std::max(high, key);
     }
     // (key - low) >> rest is the leading digit; the buckets sort by the `rest` bits below it.
     int rest = 0;
@@ -117,10 +116,36 @@ template <class VectorT> void radixSortByUpperKey(VectorT& items, VectorT& scrat
     {
         scratch[next[bucketOf(item)]++] = item;
     }
-    for (size_t b = 0; b < buckets; ++b)
+    for (size_t b = 0; b < buckets && starts[b] < needed; ++b)
     {
         radix_detail::sortRange(scratch.data() + starts[b], items.data() + starts[b],
                                 starts[b + 1] - starts[b], rest, low);
     }
     items.swap(scratch);
+}
+
+// Sorts `items` by their upper 32 bits, which must be below 2^bits (1 to 32); equal keys keep
+// list order. `scratch` is working room (resized to the size of `items`).
+template <class VectorT> void radixSortByUpperKey(VectorT& items, VectorT& scratch, int bits = 32)
+{
+    if (bits <= 0 || items.size() < 2)
+    {
+        return;
+    }
+    constexpr size_t kSmall = size_t(1) << 16;
+    if (items.size() < kSmall)
+    {
+        scratch.resize(items.size());
+        radix_detail::sortRange(items.data(), scratch.data(), items.size(), bits, 0);
+        return;
+    }
+    uint64_t low = items[0] >> 32;
+    uint64_t high = low;
+    for (const uint64_t item : items)
+    {
+        const uint64_t key = item >> 32;
+        low = std::min(low, key);
+        high = std::max(high, key);
+    }
+    radixSortPrefixByUpperKey(items, scratch, items.size(), low, high);
 }

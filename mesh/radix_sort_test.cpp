@@ -69,4 +69,43 @@ TEST(RadixSortTest, LargeListsSortStablyWhateverTheKeyRange)
     expectStableOrder(randomKeys(n, 0, (1u << 24) - 1, 9), 24);
 }
 
+// The prefix sort against a stable comparison sort: the first `needed` entries agree entry for
+// entry, and the rest are the remaining entries in some order. The key range handed over may be
+// wider than the keys' actual one.
+void expectStablePrefix(const std::vector<uint32_t>& keys, size_t needed, uint64_t low,
+                        uint64_t high)
+{
+    std::vector<uint64_t> items;
+    for (size_t i = 0; i < keys.size(); ++i)
+    {
+        items.push_back(uint64_t(keys[i]) << 32 | uint64_t(i));
+    }
+    std::vector<uint64_t> expected = items;
+    std::stable_sort(expected.begin(), expected.end(),
+                     [](uint64_t a, uint64_t b) { return (a >> 32) < (b >> 32); });
+    std::vector<uint64_t> scratch;
+    radixSortPrefixByUpperKey(items, scratch, needed, low, high);
+    ASSERT_EQ(items.size(), expected.size());
+    const size_t sorted = std::min(needed, items.size());
+    ASSERT_TRUE(std::equal(items.begin(), items.begin() + ptrdiff_t(sorted), expected.begin()));
+    std::sort(items.begin() + ptrdiff_t(sorted), items.end());
+    std::sort(expected.begin() + ptrdiff_t(sorted), expected.end());
+    ASSERT_EQ(items, expected);
+}
+
+TEST(RadixSortTest, PrefixSortOrdersTheLeadingEntriesAndKeepsTheRest)
+{
+    const std::vector<uint32_t> large = randomKeys(150000, 0x80000000u, 0x80100000u, 10);
+    for (const size_t needed : {size_t(1), size_t(777), size_t(120000), size_t(150000)})
+    {
+        expectStablePrefix(large, needed, 0x80000000u, 0x80100000u);
+    }
+    // A wider range than the keys use, and duplicates straddling the cut.
+    expectStablePrefix(randomKeys(100000, 500, 600, 11), 50000, 0, UINT32_MAX);
+    const std::vector<uint32_t> small = randomKeys(3000, 0, 1000, 12);
+    expectStablePrefix(small, 10, 0, 1000);
+    expectStablePrefix(small, 3000, 0, 4000);
+    expectStablePrefix(std::vector<uint32_t>(70000, 9), 100, 9, 9);
+}
+
 } // namespace

@@ -412,6 +412,9 @@ LevelReportT simplificationPass(ProgressiveMeshT& pm, std::vector<ListedDedgeT>*
             buffers.costs[slot] = uint64_t(buffers.stamp) << 32 | std::bit_cast<uint32_t>(cost);
         }
     };
+    // The range of the listed keys, for the sort.
+    uint64_t lowestKey = UINT32_MAX;
+    uint64_t highestKey = 0;
     auto list = [&](EdgeT* e)
     {
         gatherCosts(e->vert[0]);
@@ -434,7 +437,10 @@ LevelReportT simplificationPass(ProgressiveMeshT& pm, std::vector<ListedDedgeT>*
             {
                 listing->push_back({d, cost});
             }
-            order.push_back(uint64_t(costKey(cost)) << 32 | uint64_t(dedges.size()));
+            const uint64_t key = costKey(cost);
+            lowestKey = std::min(lowestKey, key);
+            highestKey = std::max(highestKey, key);
+            order.push_back(key << 32 | uint64_t(dedges.size()));
             dedges.push_back(d);
             buffers.origins.push_back(d.org()->index);
         }
@@ -572,10 +578,11 @@ LevelReportT simplificationPass(ProgressiveMeshT& pm, std::vector<ListedDedgeT>*
     report.longerEdge = !mesh.edges().empty() && longest >= threshold;
     report.candidates = dedges.size();
 
-    radixSortByUpperKey(order, buffers.scratch);
-
     const size_t take =
         std::min(order.size(), size_t(std::floor(double(pm.takeFraction) * double(dedges.size()))));
+    // Only the candidates to be taken need their order.
+    radixSortPrefixByUpperKey(order, buffers.scratch, take, lowestKey, highestKey);
+
     // The take list: the first `take` sorted candidates as (origin index << 32 | list position),
     // gathered in one sweep so that the loop below reads it in order.
     auto& takeList = buffers.scratch;

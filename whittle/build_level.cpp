@@ -588,7 +588,7 @@ LevelReportT simplificationPass(ProgressiveMeshT& pm, std::vector<ListedDedgeT>*
     auto& takeList = buffers.scratch;
     takeList.resize(take);
     // The origins are read in cost order, all over their array: fetch them some places ahead.
-    constexpr size_t kOriginsAhead = 16;
+    constexpr size_t kOriginsAhead = 48;
     for (size_t i = 0; i < take; ++i)
     {
         if (i + kOriginsAhead < take)

@@ -10,18 +10,31 @@
 namespace
 {
 
-// Entries (key << 32 | original position), sorted by the radix sort and by a stable comparison
-// sort of the keys alone: the two must agree entry for entry (equal keys keep list order).
-void expectStableOrder(const std::vector<uint32_t>& keys, int bits = 32)
+// Entries (key << 32 | original position).
+std::vector<uint64_t> entriesOf(const std::vector<uint32_t>& keys)
 {
     std::vector<uint64_t> items;
     for (size_t i = 0; i < keys.size(); ++i)
     {
         items.push_back(uint64_t(keys[i]) << 32 | uint64_t(i));
     }
-    std::vector<uint64_t> expected = items;
-    std::stable_sort(expected.begin(), expected.end(),
+    return items;
+}
+
+// The entries in the order of a stable comparison sort of their keys alone.
+std::vector<uint64_t> stablySorted(std::vector<uint64_t> items)
+{
+    std::stable_sort(items.begin(), items.end(),
                      [](uint64_t a, uint64_t b) { return (a >> 32) < (b >> 32); });
+    return items;
+}
+
+// The radix sort and a stable comparison sort of the keys must agree entry for entry (equal keys
+// keep list order).
+void expectStableOrder(const std::vector<uint32_t>& keys, int bits = 32)
+{
+    std::vector<uint64_t> items = entriesOf(keys);
+    const std::vector<uint64_t> expected = stablySorted(items);
     std::vector<uint64_t> scratch;
     radixSortByUpperKey(items, scratch, bits);
     ASSERT_EQ(items, expected);
@@ -75,14 +88,8 @@ TEST(RadixSortTest, LargeListsSortStablyWhateverTheKeyRange)
 void expectStablePrefix(const std::vector<uint32_t>& keys, size_t needed, uint64_t low,
                         uint64_t high)
 {
-    std::vector<uint64_t> items;
-    for (size_t i = 0; i < keys.size(); ++i)
-    {
-        items.push_back(uint64_t(keys[i]) << 32 | uint64_t(i));
-    }
-    std::vector<uint64_t> expected = items;
-    std::stable_sort(expected.begin(), expected.end(),
-                     [](uint64_t a, uint64_t b) { return (a >> 32) < (b >> 32); });
+    std::vector<uint64_t> items = entriesOf(keys);
+    std::vector<uint64_t> expected = stablySorted(items);
     std::vector<uint64_t> scratch;
     radixSortPrefixByUpperKey(items, scratch, needed, low, high);
     ASSERT_EQ(items.size(), expected.size());

@@ -53,6 +53,11 @@ DiagnosticSinkT setMeshDiagnosticSink(DiagnosticSinkT sink)
     return previous;
 }
 
+void discardMeshDiagnostics()
+{
+    setMeshDiagnosticSink([](std::string_view) {});
+}
+
 HeldDiagnosticsT::HeldDiagnosticsT(std::vector<std::string>& lines)
 {
     heldLines = &lines;

@@ -19,6 +19,10 @@ void meshDiagnostic(std::string_view line);
 // error) and returns the previous sink.
 DiagnosticSinkT setMeshDiagnosticSink(DiagnosticSinkT sink);
 
+// Installs a sink that drops every line (setMeshDiagnosticSink({}) restores standard error): for
+// fuzz targets and benchmarks, whose inputs provoke diagnostics by the thousand.
+void discardMeshDiagnostics();
+
 // While it lives, the diagnostic lines of the thread that made it are appended to `lines`
 // instead of going to the sink: for work moved to a second thread whose messages must appear
 // where the work would have run, passed on later with meshDiagnostic in order. Not nestable.

@@ -414,6 +414,22 @@ TEST(MeshInfo, countsBoundaryLoopsOfGeneratedMeshes)
     }
 }
 
+// Discarded lines reach neither the sink that was installed nor standard error; clearing the sink
+// sends them to standard error again.
+TEST(MeshDiagnostics, discardedLinesGoNowhere)
+{
+    DiagnosticCaptureT capture;
+    discardMeshDiagnostics();
+    testing::internal::CaptureStderr();
+    meshDiagnostic("dropped");
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+    EXPECT_TRUE(capture.lines.empty());
+    setMeshDiagnosticSink({});
+    testing::internal::CaptureStderr();
+    meshDiagnostic("back");
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "back\n");
+}
+
 // Lines of a thread that holds its diagnostics wait in its list; other threads' lines go on.
 TEST(MeshDiagnostics, heldLinesStayWithTheirThread)
 {

@@ -100,7 +100,7 @@ int main(int argc, char** argv)
 {
     bool quick = argc > 1 && std::strcmp(argv[1], "--quick") == 0;
     int runs = quick ? 1 : 3;
-    setMeshDiagnosticSink([](std::string_view) {});
+    discardMeshDiagnostics();
     if (!quick && argc > 1)
     {
         for (int i = 1; i < argc; ++i)

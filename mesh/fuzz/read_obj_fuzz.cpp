@@ -25,12 +25,7 @@ void require(bool condition)
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
-    static bool quiet = []
-    {
-        setMeshDiagnosticSink([](std::string_view) {});
-        return true;
-    }();
-    (void)quiet;
+    discardMeshDiagnostics();
 
     MeshT mesh;
     CurveListT curves;

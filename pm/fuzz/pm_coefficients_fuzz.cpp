@@ -14,12 +14,7 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
-    static bool quiet = []
-    {
-        setMeshDiagnosticSink([](std::string_view) {});
-        return true;
-    }();
-    (void)quiet;
+    discardMeshDiagnostics();
     static const meshgen::GeneratedMeshT source = meshgen::grid(3, 2);
 
     MeshT mesh;

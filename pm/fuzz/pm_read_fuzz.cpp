@@ -10,12 +10,7 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
-    static bool quiet = []
-    {
-        setMeshDiagnosticSink([](std::string_view) {});
-        return true;
-    }();
-    (void)quiet;
+    discardMeshDiagnostics();
 
     MeshT mesh;
     ProgressiveMeshT pm(mesh);

@@ -101,7 +101,7 @@ int main(int argc, char** argv)
         quick ? std::vector<long long>{20000} : std::vector<long long>{100000, 1000000, 4000000};
     const fs::path dir = fs::temp_directory_path() / ("ripple_bench_" + std::to_string(getpid()));
     fs::create_directories(dir);
-    setMeshDiagnosticSink([](std::string_view) {});
+    discardMeshDiagnostics();
     int status = 0;
     for (long long triangles : sizes)
     {

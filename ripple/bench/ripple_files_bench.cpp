@@ -90,7 +90,7 @@ int main(int argc, char** argv)
 {
     const bool quick = argc > 1 && std::strcmp(argv[1], "--quick") == 0;
     const int runs = quick ? 1 : 3;
-    setMeshDiagnosticSink([](std::string_view) {});
+    discardMeshDiagnostics();
     const std::string dir = std::filesystem::temp_directory_path().string();
     const std::string out = dir + "/ripple_files_bench_out.obj";
     if (!quick && argc > 1)

@@ -10,12 +10,7 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
-    static const bool quiet = []
-    {
-        setMeshDiagnosticSink([](std::string_view) {});
-        return true;
-    }();
-    (void)quiet;
+    discardMeshDiagnostics();
     const std::string_view text(reinterpret_cast<const char*>(data), size);
     MeshT mesh;
     ripple::readPolygonObjText(mesh, text);

@@ -16,6 +16,8 @@ namespace radix_detail
 
 // Digits of at most this many bits: a scatter into more buckets than this stalls on its writes.
 constexpr int kDigitBits = 11;
+// Lists shorter than this are sorted digit by digit as a whole: they stay cached anyway.
+constexpr size_t kSmall = size_t(1) << 16;
 
 // Stable sort of from[0, count) by the low `bits` bits of (key - base), least significant digit
 // first, with to[0, count) as working room; the result ends in `from`. A digit shared by all
@@ -81,13 +83,13 @@ void radixSortPrefixByUpperKey(VectorT& items, VectorT& scratch, size_t needed, 
                                uint64_t high)
 {
     using radix_detail::kDigitBits;
+    using radix_detail::kSmall;
     const size_t count = items.size();
     if (count < 2 || needed == 0 || high <= low)
     {
         return;
     }
     scratch.resize(count);
-    constexpr size_t kSmall = size_t(1) << 16;
     if (count < kSmall)
     {
         radix_detail::sortRange(items.data(), scratch.data(), count,
@@ -132,8 +134,7 @@ template <class VectorT> void radixSortByUpperKey(VectorT& items, VectorT& scrat
     {
         return;
     }
-    constexpr size_t kSmall = size_t(1) << 16;
-    if (items.size() < kSmall)
+    if (items.size() < radix_detail::kSmall)
     {
         scratch.resize(items.size());
         radix_detail::sortRange(items.data(), scratch.data(), items.size(), bits, 0);

@@ -45,27 +45,51 @@ size_t MeshBuilderT::addVertex(float x, float y, float z)
     return lookup_.addVertex(v);
 }
 
+size_t MeshBuilderT::skipVertex()
+{
+    ++skippedVertices_;
+    return lookup_.addVertex(nullptr);
+}
+
 bool MeshBuilderT::addTriangle(size_t i0, size_t i1, size_t i2, size_t lineNumber)
 {
-    std::array<size_t, 2> clash{};
-    TriangleProblemT problem = lookup_.addTriangle(i0, i1, i2, &clash);
-    if (problem == TriangleProblemT::kNone)
+    std::string problem;
+    if (const size_t skipped = firstSkippedCorner(i0, i1, i2); skipped < lookup_.vertexCount())
     {
-        return true;
-    }
-    std::string text = "skipped triangle " + std::to_string(i0 + 1) + " " + std::to_string(i1 + 1) +
-                       " " + std::to_string(i2 + 1) + lineSuffix(lineNumber) + ": ";
-    if (problem == TriangleProblemT::kDirectedEdgeInFace)
-    {
-        text += "directed edge " + std::to_string(clash[0] + 1) + " " +
-                std::to_string(clash[1] + 1) + " already in a face";
+        problem = "vertex " + std::to_string(skipped + 1) + " was skipped";
     }
     else
     {
-        text += triangleProblemText(problem);
+        std::array<size_t, 2> clash{};
+        const TriangleProblemT found = lookup_.addTriangle(i0, i1, i2, &clash);
+        if (found == TriangleProblemT::kNone)
+        {
+            return true;
+        }
+        problem = found == TriangleProblemT::kDirectedEdgeInFace
+                      ? "directed edge " + std::to_string(clash[0] + 1) + " " +
+                            std::to_string(clash[1] + 1) + " already in a face"
+                      : triangleProblemText(found);
     }
-    meshDiagnostic(text);
+    meshDiagnostic("skipped triangle " + std::to_string(i0 + 1) + " " + std::to_string(i1 + 1) +
+                   " " + std::to_string(i2 + 1) + lineSuffix(lineNumber) + ": " + problem);
     return false;
+}
+
+size_t MeshBuilderT::firstSkippedCorner(size_t i0, size_t i1, size_t i2) const
+{
+    const size_t count = lookup_.vertexCount();
+    if (skippedVertices_ != 0)
+    {
+        for (size_t i : {i0, i1, i2})
+        {
+            if (i < count && isSkipped(i))
+            {
+                return i;
+            }
+        }
+    }
+    return count;
 }
 
 size_t MeshBuilderT::addPolygon(std::span<const size_t> corners, size_t lineNumber)
@@ -89,6 +113,12 @@ size_t MeshBuilderT::addObjFace(std::span<const int64_t> references, size_t line
                            std::to_string(reference) + " out of range");
             return 0;
         }
+        if (isSkipped(index))
+        {
+            meshDiagnostic("skipped face" + lineSuffix(lineNumber) + ": vertex index " +
+                           std::to_string(reference) + " names a skipped vertex");
+            return 0;
+        }
         resolved_.push_back(index);
     }
     return addPolygon(resolved_, lineNumber);
@@ -96,7 +126,7 @@ size_t MeshBuilderT::addObjFace(std::span<const int64_t> references, size_t line
 
 void MeshBuilderT::addCurvePoint(int64_t c, int64_t i)
 {
-    if (c < 0 || i < 0 || uint64_t(i) >= lookup_.vertexCount())
+    if (c < 0 || i < 0 || uint64_t(i) >= lookup_.vertexCount() || isSkipped(size_t(i)))
     {
         return;
     }

@@ -30,13 +30,18 @@ public:
     // builder number (0-based, input order). Returns that number.
     size_t addVertex(float x, float y, float z);
 
-    // Number of vertices added so far.
+    // Gives the next builder number to no vertex: for a vertex line the reader could not use, so
+    // that the vertices after it keep the numbers the file gives them. Triangles and faces naming
+    // it are skipped with a diagnostic, curve points naming it are ignored. Returns the number.
+    size_t skipVertex();
+
+    // Number of builder numbers given so far (vertices added and skipped).
     size_t vertexCount() const { return lookup_.vertexCount(); }
 
-    // Links the triangle (i0, i1, i2) of 0-based builder numbers. When a corner is out of range,
-    // two corners are equal, or one of its directed edges already lies in a face, nothing is
-    // linked, a diagnostic "skipped triangle a b c[ at line N]: <problem>" (1-based numbers) is
-    // printed and false is returned. `lineNumber` 0 leaves out the line part.
+    // Links the triangle (i0, i1, i2) of 0-based builder numbers. When a corner is out of range or
+    // skipped, two corners are equal, or one of its directed edges already lies in a face,
+    // nothing is linked, a diagnostic "skipped triangle a b c[ at line N]: <problem>" (1-based
+    // numbers) is printed and false is returned. `lineNumber` 0 leaves out the line part.
     bool addTriangle(size_t i0, size_t i1, size_t i2, size_t lineNumber = 0);
 
     // Splits a polygon of 0-based builder numbers into the fan (c0, c1, c2), (c0, c2, c3), ... and
@@ -46,12 +51,13 @@ public:
     // The shared handling of an OBJ face line: `references` are the 1-based or relative (-1 =
     // last vertex so far) vertex references of the line. When one of them resolves to no vertex
     // read so far, the whole face is skipped with "skipped face at line N: vertex index R out of
-    // range" and 0 is returned; else the face is added as addPolygon does. Returns the number of
-    // triangles linked.
+    // range", and when one names a skipped vertex, with "skipped face at line N: vertex index R
+    // names a skipped vertex"; 0 is returned. Else the face is added as addPolygon does. Returns
+    // the number of triangles linked.
     size_t addObjFace(std::span<const int64_t> references, size_t lineNumber);
 
-    // Appends vertex i (0-based) to curve c (0-based). Points of negative curve numbers and of
-    // vertices not added yet are ignored.
+    // Appends vertex i (0-based) to curve c (0-based). Points of negative curve numbers, of
+    // vertices not added yet and of skipped vertices are ignored.
     void addCurvePoint(int64_t c, int64_t i);
 
     // Fixes the vertex dedges (a boundary vertex gets a faceless one) and builds the curves in
@@ -73,4 +79,11 @@ private:
     bool startedEmpty_;
     std::map<int64_t, std::vector<size_t>> curves_;
     std::vector<size_t> resolved_;
+    // Numbers given to no vertex (registered in the lookup as null).
+    size_t skippedVertices_ = 0;
+
+    // True when builder number i (< vertexCount()) was skipped.
+    bool isSkipped(size_t i) const { return skippedVertices_ != 0 && lookup_.vertex(i) == nullptr; }
+    // The first of the corners that was skipped, or vertexCount() when none was.
+    size_t firstSkippedCorner(size_t i0, size_t i1, size_t i2) const;
 };

@@ -107,6 +107,8 @@ void ObjReaderT::parseLine(std::string_view line, size_t lineNumber)
         {
             meshDiagnostic("skipped vertex at line " + std::to_string(lineNumber) +
                            ": coordinate not a finite float");
+            // The vertex keeps its number, so that faces name the vertices after it correctly.
+            builder_.skipVertex();
             return;
         }
         builder_.addVertex(xyz[0], xyz[1], xyz[2]);

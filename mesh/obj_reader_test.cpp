@@ -226,7 +226,47 @@ TEST(ReadObj, nonFiniteVertexIsSkippedAndFacesNamingItToo)
     EXPECT_EQ(mesh.edges().size(), 0u);
     ASSERT_EQ(capture.lines.size(), 4u);
     EXPECT_EQ(capture.lines[0], "skipped vertex at line 3: coordinate not a finite float");
-    EXPECT_EQ(capture.lines[3], "skipped face at line 6: vertex index 3 out of range");
+    EXPECT_EQ(capture.lines[3], "skipped face at line 6: vertex index 3 names a skipped vertex");
+}
+
+TEST(ReadObj, skippedVertexKeepsItsNumberForTheFacesAndCurvesAfterIt)
+{
+    MeshT mesh;
+    DiagnosticCaptureT capture;
+    // Vertex 2 cannot be used. Faces 1 3 4 and 1 4 5 must join the vertices the file means, not
+    // the ones that would follow if vertex 2 gave up its number; faces and curve points naming
+    // vertex 2 (also relatively, as -4 on line 9) are dropped.
+    CurveListT curves =
+        buildObj(mesh, "v 0 0 0\nv nan 1 0\nv 1 0 0\nv 1 1 0\nv 0 1 0\n"
+                       "f 1 3 4\nf 1 4 5\nf 1 2 3\nf 4 -4 5\nl 1 1\nl 1 2\nl 1 3\n");
+    EXPECT_EQ(positions(mesh), (std::vector<Vec3T>{{0, 0, 0}, {1, 0, 0}, {1, 1, 0}, {0, 1, 0}}));
+    EXPECT_EQ(faces(mesh), (std::vector<std::array<int, 3>>{{1, 2, 3}, {1, 3, 4}}));
+    EXPECT_EQ(capture.lines,
+              (std::vector<std::string>{
+                  "skipped vertex at line 2: coordinate not a finite float",
+                  "skipped face at line 8: vertex index 2 names a skipped vertex",
+                  "skipped face at line 9: vertex index -4 names a skipped vertex"}));
+    ASSERT_EQ(curves.size(), 1u);
+    ASSERT_EQ(curves[0].size(), 1u);
+    EXPECT_EQ(curves[0][0].org()->pos, (Vec3T{0, 0, 0}));
+    EXPECT_EQ(curves[0][0].dest()->pos, (Vec3T{1, 0, 0}));
+
+    // Triangles given by number to the builder are held to the same rule.
+    MeshT built;
+    MeshBuilderT builder(built);
+    builder.addVertex(0, 0, 0);
+    EXPECT_EQ(builder.skipVertex(), 1u);
+    builder.addVertex(1, 0, 0);
+    builder.addVertex(0, 1, 0);
+    EXPECT_EQ(builder.vertexCount(), 4u);
+    capture.lines.clear();
+    EXPECT_FALSE(builder.addTriangle(2, 1, 0, 7));
+    EXPECT_TRUE(builder.addTriangle(0, 2, 3));
+    builder.finish();
+    EXPECT_EQ(capture.lines,
+              (std::vector<std::string>{"skipped triangle 3 2 1 at line 7: vertex 2 was skipped"}));
+    EXPECT_EQ(built.vertexCount(), 3u);
+    EXPECT_EQ(built.edges().size(), 3u);
 }
 
 TEST(ReadObj, nonManifoldAndMisorientedFacesAreSkipped)

@@ -159,12 +159,16 @@ TEST(ReadPolygonObj, skipsNonFiniteAndOverlongVertexLines)
 {
     CaptureT capture;
     MeshT mesh;
+    // The non-finite vertices keep their numbers (2 and 3); the abandoned overlong line takes
+    // none, so the last two vertices are 4 and 5.
     readPolygonObjText(mesh, "v 0 0 0\nv nan 0 0\nv 1e39 0 0\nv " + std::string(300, '1') +
-                                 " 0 0\nv 1 0 0\nv 0 1 0\nf 1 2 3\n");
+                                 " 0 0\nv 1 0 0\nv 0 1 0\nf 1 2 4\nf 1 4 5\n");
     prepare(mesh);
     EXPECT_EQ(mesh.vertexCount(), 3u);
-    EXPECT_EQ(mesh.faces().size(), 1u);
-    EXPECT_EQ(capture.lines.size(), 3u);
+    ASSERT_EQ(mesh.faces().size(), 1u);
+    EXPECT_EQ(faceTriples(mesh), (std::vector<std::array<int, 3>>{{0, 1, 2}}));
+    ASSERT_EQ(capture.lines.size(), 4u);
+    EXPECT_EQ(capture.lines[3], "skipped face at line 7: vertex index 2 names a skipped vertex");
 }
 
 const char* kSquare = "v 0 0 0\nv 1 0 0\nv 1 1 0\nv 0 1 0\nf 1 2 3\nf 1 3 4\n";

@@ -9,6 +9,7 @@
 #include "pm/ring_walk.h"
 
 #include <algorithm>
+#include <cmath>
 #include <sstream>
 
 void VertexDetailT::fill(DedgeT dedge)
@@ -306,4 +307,12 @@ void ProgressiveMeshT::collapseStep(DedgeT dedge)
     }
 
     mesh_.collapse(dedge, this);
+}
+
+bool ProgressiveMeshT::detailsFinite() const
+{
+    return std::all_of(vvs.begin(), vvs.end(),
+                       [](const VertexDetailT& d) {
+                           return std::isfinite(d.t1) && std::isfinite(d.t2) && std::isfinite(d.n);
+                       });
 }

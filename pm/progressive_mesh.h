@@ -196,6 +196,10 @@ public:
     // Returns false, after printing "cannot write " and the path, when the file cannot be
     // created or written completely (no partial file is left).
     bool write(const std::string& path, bool rearranged) const;
+    // True when t1, t2 and n of every detail in vvs are finite. Near the largest floats a
+    // vertex's offset from its prediction can exceed them, and a detail that is not finite
+    // restores nothing.
+    bool detailsFinite() const;
     // The text write() puts into the file.
     std::string fileText(bool rearranged) const;
 

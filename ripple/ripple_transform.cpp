@@ -202,18 +202,6 @@ int replay(ProgressiveMeshT& pm, float levelScale)
     return kExitOk;
 }
 
-bool detailsFinite(const ProgressiveMeshT& pm)
-{
-    for (const VertexDetailT& detail : pm.vvs)
-    {
-        if (!std::isfinite(detail.t1) || !std::isfinite(detail.t2) || !std::isfinite(detail.n))
-        {
-            return false;
-        }
-    }
-    return true;
-}
-
 // Walks ahead of the splits. The splits run through the mesh in no order memory likes, and each
 // begins with walks around the partner and the two apexes of its collapse (finding the dedges to
 // split at, moving the removed vertex's dedges, fixing vertex dedges, refreshing the edges around
@@ -488,7 +476,7 @@ int runForward(const RippleOptionsT& options)
         return replayed;
     }
     scaleNormals(*pm, options.normalScale);
-    if (!detailsFinite(*pm))
+    if (!pm->detailsFinite())
     {
         rippleLine("details out of range: the scale factors are too large for this mesh");
         return kExitFailed;
@@ -596,7 +584,7 @@ int runInverse(const RippleOptionsT& options)
                      << " finite base positions for " << mesh->vertexCount() << " base vertices";
         return kExitFailed;
     }
-    if (!detailsFinite(*pm))
+    if (!pm->detailsFinite())
     {
         RippleLogT() << "coefficients " << options.srcFile << " give " << coefficients.details
                      << " details for " << pm->vvs.size() << " collapses";

@@ -233,6 +233,39 @@ TEST_F(WhittleCli, unwritableOutputIsReported)
     EXPECT_EQ(r.lines.back(), "cannot write " + out);
 }
 
+TEST_F(WhittleCli, detailBeyondFloatRangeFailsWithoutOutput)
+{
+    // A folded grid spanning nearly the whole float range: some vertices lie further from their
+    // predictions than a float can hold, and a file with an infinite detail restores nothing.
+    std::string obj;
+    const int n = 6;
+    for (int i = 0; i < n; ++i)
+    {
+        for (int j = 0; j < n; ++j)
+        {
+            obj += "v " + std::to_string(i * 6e37) + " " + std::to_string(j * 6e37) + " " +
+                   std::to_string(((i * 7 + j * 3) % 5 - 2) * 1.5e38) + "\n";
+        }
+    }
+    for (int i = 0; i + 1 < n; ++i)
+    {
+        for (int j = 0; j + 1 < n; ++j)
+        {
+            const int a = i * n + j + 1;
+            obj += "f " + std::to_string(a) + " " + std::to_string(a + n) + " " +
+                   std::to_string(a + n + 1) + "\nf " + std::to_string(a) + " " +
+                   std::to_string(a + n + 1) + " " + std::to_string(a + 1) + "\n";
+        }
+    }
+    const fs::path in = writeText("huge.obj", obj);
+    const fs::path out = file("huge.pm");
+    RunT r = run({in.string(), out.string()});
+    EXPECT_EQ(r.status, 1);
+    ASSERT_FALSE(r.lines.empty());
+    EXPECT_EQ(r.lines.back(), "cannot encode details: coordinates too large");
+    EXPECT_FALSE(fs::exists(out));
+}
+
 TEST_F(WhittleCli, meshCoreExceptionFailsWithoutOutput)
 {
     // Curve points 1 and 3 share no edge.

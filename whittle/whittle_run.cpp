@@ -73,6 +73,11 @@ int simplify(const std::string& objIn, const std::string& pmOut, WhittleStatsT* 
     }
     ProgressiveMeshT pm(mesh);
     simplifyLevels(pm);
+    if (!pm.detailsFinite())
+    {
+        meshDiagnostic("cannot encode details: coordinates too large");
+        return kWhittleFailed;
+    }
     if (!pm.write(pmOut, true))
     {
         return kWhittleFailed;

@@ -61,6 +61,27 @@ TEST(ObjTokens, linesEndAtTheirOwnLineEnd)
     EXPECT_FALSE(ending.next(line));
 }
 
+TEST(ObjTokens, byteOrderMarkIsDroppedFromTheFilesFirstLineOnly)
+{
+    const std::string mark(kUtf8ByteOrderMark);
+    std::string_view line;
+    ObjLineReaderT first(mark + "v 1 2 3\n" + mark + "x");
+    ASSERT_TRUE(first.next(line));
+    EXPECT_EQ(line, "v 1 2 3");
+    ASSERT_TRUE(first.next(line));
+    EXPECT_EQ(line, mark + "x");
+    // A later piece of the same file begins with a line that is not the file's first.
+    ObjLineReaderT later(mark + "y", 4);
+    ASSERT_TRUE(later.next(line));
+    EXPECT_EQ(line, mark + "y");
+
+    // The first vertex keeps its line, so the faces name the vertices the file means.
+    MeshT mesh;
+    buildObj(mesh, mark + "v 0 0 0\nv 1 0 0\nv 0 1 0\nf 1 2 3\n");
+    EXPECT_EQ(positions(mesh), (std::vector<Vec3T>{{0, 0, 0}, {1, 0, 0}, {0, 1, 0}}));
+    EXPECT_EQ(faces(mesh), (std::vector<std::array<int, 3>>{{1, 2, 3}}));
+}
+
 TEST(ObjTokens, splitsAtBlanksTabsAndCarriageReturns)
 {
     std::vector<std::string_view> tokens;

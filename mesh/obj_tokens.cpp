@@ -164,7 +164,12 @@ bool ObjLineReaderT::next(std::string_view& line)
     size_t length = end == nullptr ? rest : size_t(static_cast<const char*>(end) - start);
     line = std::string_view(start, length);
     pos_ += length + 1;
-    ++lineNumber_;
+    if (++lineNumber_ == 1 && line.starts_with(kUtf8ByteOrderMark))
+    {
+        // Editors and exporters on some systems begin a text file with this mark; left in
+        // place it would hide the kind of the first line (and lose a vertex there).
+        line.remove_prefix(kUtf8ByteOrderMark.size());
+    }
     return true;
 }
 

@@ -62,8 +62,12 @@ struct ObjCountEstimateT
 };
 ObjCountEstimateT estimateObjCounts(size_t bytes);
 
+// The UTF-8 byte order mark, which some tools write at the start of a text file.
+constexpr std::string_view kUtf8ByteOrderMark = "\xEF\xBB\xBF";
+
 // Splits a text into lines at '\n'. A final line without a line end is returned like any other;
-// a text ending in '\n' has no extra empty line after it.
+// a text ending in '\n' has no extra empty line after it. A byte order mark at the start of the
+// first line of a file (linesBefore 0) is not part of that line.
 class ObjLineReaderT
 {
 public:

@@ -4,50 +4,33 @@
 // geometry), the levels must end, every removed vertex must be accounted for by one collapse,
 // the connectivity must stay consistent, and vertex splits in reverse order must restore every
 // vertex (the connectivity the inverse transform rebuilds).
-#include "mesh/diagnostics.h"
 #include "mesh/exception.h"
+#include "mesh/fuzz/fuzzed_obj.h"
 #include "mesh/mesh.h"
-#include "mesh/obj_reader.h"
 #include "mesh/test_meshes.h"
 #include "pm/progressive_mesh.h"
 #include "whittle/whittle_run.h"
 
 #include <cstddef>
 #include <cstdint>
-#include <cstdlib>
 #include <set>
-#include <string_view>
 
 namespace
 {
 
-void require(bool condition)
-{
-    if (!condition)
-    {
-        std::abort();
-    }
-}
-
 // Messy input may leave several fans at a vertex, which the simplifier never collapses across.
 void requireConsistent(const MeshT& mesh)
 {
-    require(meshtest::checkInvariants(mesh, true, false).empty());
+    fuzzRequire(meshtest::checkInvariants(mesh, true, false).empty());
 }
 
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
-    discardMeshDiagnostics();
-
     MeshT mesh;
     CurveListT curves;
-    try
-    {
-        readObjText(mesh, std::string_view(reinterpret_cast<const char*>(data), size), curves);
-    }
-    catch (const ExceptionT&)
+    if (!readFuzzedObj(data, size, mesh, curves))
     {
         return 0; // whittle reports the message and stops
     }
@@ -63,13 +46,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     {
         return 0; // reported by whittle, which then leaves no output
     }
-    require(pm.colls.size() == pm.vvs.size());
-    require(mesh.vertexCount() + pm.colls.size() == vertices);
+    fuzzRequire(pm.colls.size() == pm.vvs.size());
+    fuzzRequire(mesh.vertexCount() + pm.colls.size() == vertices);
     std::set<int32_t> removed;
     for (const CollapseT& collapse : pm.colls)
     {
-        require(collapse.vertex != collapse.vdex);
-        require(removed.insert(collapse.vertex).second);
+        fuzzRequire(collapse.vertex != collapse.vdex);
+        fuzzRequire(removed.insert(collapse.vertex).second);
     }
     requireConsistent(mesh);
     (void)pm.fileText(true);
@@ -80,9 +63,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         DedgeT second;
         VertexT* v = pm.vvs[i].splitArguments(first, second);
         const DedgeT e = mesh.split(first, second, v);
-        require(bool(e));
+        fuzzRequire(bool(e));
     }
-    require(mesh.vertexCount() == vertices);
+    fuzzRequire(mesh.vertexCount() == vertices);
     requireConsistent(mesh);
     return 0;
 }

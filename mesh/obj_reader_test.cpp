@@ -65,13 +65,15 @@ TEST(ObjTokens, byteOrderMarkIsDroppedFromTheFilesFirstLineOnly)
 {
     const std::string mark(kUtf8ByteOrderMark);
     std::string_view line;
-    ObjLineReaderT first(mark + "v 1 2 3\n" + mark + "x");
+    const std::string text = mark + "v 1 2 3\n" + mark + "x";
+    ObjLineReaderT first(text);
     ASSERT_TRUE(first.next(line));
     EXPECT_EQ(line, "v 1 2 3");
     ASSERT_TRUE(first.next(line));
     EXPECT_EQ(line, mark + "x");
     // A later piece of the same file begins with a line that is not the file's first.
-    ObjLineReaderT later(mark + "y", 4);
+    const std::string piece = mark + "y";
+    ObjLineReaderT later(piece, 4);
     ASSERT_TRUE(later.next(line));
     EXPECT_EQ(line, mark + "y");
 

@@ -1,12 +1,8 @@
-// Whole-or-nothing output: a temporary file beside the target, renamed when complete, so that a
-// failed or interrupted run never leaves a half-written file under the target's name.
+// Whole-or-nothing output of the progressive mesh and transform files: the bytes go to the file
+// an OutputFileT opens and are renamed into place only when every write succeeded.
 #include "pm/atomic_file.h"
 
-#include <cstdio>
-#include <cstdlib>
-#include <sys/stat.h>
 #include <unistd.h>
-#include <vector>
 
 bool writeFileAtomically(const std::string& path, std::string_view bytes)
 {
@@ -16,21 +12,8 @@ bool writeFileAtomically(const std::string& path, std::string_view bytes)
 }
 
 AtomicFileWriterT::AtomicFileWriterT(const std::string& path)
-    : path_(path)
 {
-    std::string pattern = path + ".tmpXXXXXX";
-    std::vector<char> name(pattern.begin(), pattern.end());
-    name.push_back('\0');
-    fd_ = mkstemp(name.data());
-    if (fd_ < 0)
-    {
-        return;
-    }
-    temporary_ = name.data();
-    // mkstemp creates the file private to the user; give it the mode an ordinary create would.
-    const mode_t mask = umask(0);
-    umask(mask);
-    ok_ = fchmod(fd_, 0666 & ~mask) == 0;
+    fd_ = output_.open(path);
 }
 
 AtomicFileWriterT::~AtomicFileWriterT()
@@ -38,7 +21,6 @@ AtomicFileWriterT::~AtomicFileWriterT()
     if (fd_ >= 0)
     {
         ::close(fd_);
-        std::remove(temporary_.c_str());
     }
 }
 
@@ -63,19 +45,11 @@ bool AtomicFileWriterT::commit()
     {
         return false;
     }
-    bool done = ok_;
+    bool written = ok_;
     if (::close(fd_) != 0)
     {
-        done = false;
+        written = false;
     }
     fd_ = -1;
-    if (done && std::rename(temporary_.c_str(), path_.c_str()) != 0)
-    {
-        done = false;
-    }
-    if (!done)
-    {
-        std::remove(temporary_.c_str());
-    }
-    return done;
+    return output_.finish(written);
 }

@@ -1,7 +1,10 @@
 #pragma once
 
 // Output files that appear whole or not at all: the bytes go to a temporary file beside the
-// target, which is renamed over the target only when everything was written.
+// target, which is renamed over the target only when everything was written (see OutputFileT:
+// symbolic links are followed, devices and pipes are written in place).
+
+#include "mesh/output_file.h"
 
 #include <string>
 #include <string_view>
@@ -17,7 +20,7 @@ bool writeFileAtomically(const std::string& path, std::string_view bytes);
 class AtomicFileWriterT
 {
 public:
-    // Creates the temporary file beside `path`; ok() tells whether that worked.
+    // Opens the output to `path` (a temporary file beside it); ok() tells whether that worked.
     explicit AtomicFileWriterT(const std::string& path);
     ~AtomicFileWriterT();
     AtomicFileWriterT(const AtomicFileWriterT&) = delete;
@@ -32,8 +35,7 @@ public:
     bool commit();
 
 private:
-    std::string path_;
-    std::string temporary_;
+    OutputFileT output_;
     int fd_ = -1;
     bool ok_ = true;
 };

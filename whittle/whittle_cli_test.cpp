@@ -198,6 +198,29 @@ TEST_F(WhittleCli, runsAreRepeatable)
     EXPECT_EQ(slurp(file("a.pm")), slurp(file("b.pm")));
 }
 
+TEST_F(WhittleCli, writesThroughLinksAndToStandardOutput)
+{
+    const fs::path in = file("t.obj");
+    ASSERT_TRUE(meshgen::writeObj(meshgen::sphere(8, 10), in.string()));
+    ASSERT_EQ(run({in.string(), file("plain.pm").string()}).status, 0);
+    const std::string expected = slurp(file("plain.pm"));
+
+    // The link stays and the file it names gets the output.
+    fs::create_directory(file("results"));
+    fs::create_symlink("results/kept.pm", file("link.pm"));
+    ASSERT_EQ(run({in.string(), file("link.pm").string()}).status, 0);
+    EXPECT_TRUE(fs::is_symlink(file("link.pm")));
+    EXPECT_EQ(slurp(file("results/kept.pm")), expected);
+
+    // A descriptor's path means the run's own descriptor, here standard output redirected into a
+    // file. (/dev/fd rather than /dev/stdout: a regression would then fail to rename instead of
+    // replacing the machine's /dev/stdout.)
+    const std::string command = "'" WHITTLE_BINARY "' '" + in.string() + "' /dev/fd/1 >'" +
+                                file("stdout.pm").string() + "' 2>/dev/null";
+    EXPECT_EQ(std::system(command.c_str()), 0);
+    EXPECT_EQ(slurp(file("stdout.pm")), expected);
+}
+
 TEST_F(WhittleCli, tetrahedronKeepsOneEmptyLevel)
 {
     const fs::path in = writeText("tetra.obj", "v 0 0 0\nv 1 0 0\nv 0 1 0\nv 0 0 1\nv 5 5 5\n"

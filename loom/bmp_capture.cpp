@@ -4,9 +4,12 @@
 
 #include "loom/bmp_capture.h"
 
+#include "mesh/output_file.h"
+
 #include <cstdio>
 #include <fstream>
 #include <iterator>
+#include <unistd.h>
 
 namespace loom
 {
@@ -76,23 +79,24 @@ bool writeBmp(const std::string& path, int width, int height, const std::vector<
     {
         return false;
     }
-    std::string temporary = path + ".part";
+    OutputFileT output;
+    const int fd = output.open(path);
+    if (fd < 0)
     {
-        std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
-        out.write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
-        out.close();
-        if (!out)
-        {
-            std::remove(temporary.c_str());
-            return false;
-        }
-    }
-    if (std::rename(temporary.c_str(), path.c_str()) != 0)
-    {
-        std::remove(temporary.c_str());
         return false;
     }
-    return true;
+    size_t done = 0;
+    while (done < bytes.size())
+    {
+        const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
+        if (n <= 0)
+        {
+            break;
+        }
+        done += size_t(n);
+    }
+    const bool closed = ::close(fd) == 0;
+    return output.finish(closed && done == bytes.size());
 }
 
 void BmpImageT::pixel(int x, int y, uint8_t rgb[3]) const

@@ -13,17 +13,20 @@ AtomicFileT::~AtomicFileT()
     if (file_)
     {
         std::fclose(file_);
-        std::remove(temporary_.c_str());
     }
 }
 
 bool AtomicFileT::open(const std::string& path)
 {
     path_ = path;
-    temporary_ = path + ".tmp" + std::to_string(::getpid());
-    file_ = std::fopen(temporary_.c_str(), "wb");
+    const int fd = output_.open(path);
+    file_ = fd >= 0 ? ::fdopen(fd, "wb") : nullptr;
     if (!file_)
     {
+        if (fd >= 0)
+        {
+            ::close(fd);
+        }
         ConsoleT() << "cannot write " << path;
         return false;
     }
@@ -44,13 +47,9 @@ bool AtomicFileT::commit()
     bool ok = !failed_ && std::fflush(file_) == 0;
     ok = std::fclose(file_) == 0 && ok;
     file_ = nullptr;
-    if (ok)
-        ok = std::rename(temporary_.c_str(), path_.c_str()) == 0;
+    ok = output_.finish(ok);
     if (!ok)
-    {
-        std::remove(temporary_.c_str());
         ConsoleT() << "cannot write " << path_;
-    }
     return ok;
 }
 

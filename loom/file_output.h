@@ -1,7 +1,10 @@
 #pragma once
 
 // Output files of the workbench are written to a temporary file beside the target and renamed
-// over it only when complete, so a failed or interrupted write never leaves a half file.
+// over it only when complete, so a failed or interrupted write never leaves a half file (see
+// OutputFileT: symbolic links are followed, devices and pipes are written in place).
+
+#include "mesh/output_file.h"
 
 #include <cstdio>
 #include <string>
@@ -10,8 +13,8 @@
 namespace loom
 {
 
-// A file being written: open() creates "<path>.tmp<pid>", commit() renames it to the path.
-// Destroying an uncommitted file removes the temporary.
+// A file being written: open() creates a temporary file beside the path, commit() renames it to
+// the path. Destroying an uncommitted file removes the temporary.
 class AtomicFileT
 {
 public:
@@ -27,9 +30,9 @@ public:
     bool commit();
 
 private:
+    OutputFileT output_;
     std::FILE* file_ = nullptr;
     std::string path_;
-    std::string temporary_;
     bool failed_ = false;
 };
 

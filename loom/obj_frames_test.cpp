@@ -175,6 +175,12 @@ TEST(ObjWriters, writeSurfaceAndSequence)
     ASSERT_TRUE(writeSurfaceObj(s, (dir / "s.obj").string()));
     EXPECT_EQ(readText(dir / "s.obj"),
               "#OBJ file from a surface tri\nv 0 0 0\nv 1 0 0\nv 0 1 0\nf 1 2 3\n");
+    // Through a link the file it names is written, and the link stays.
+    std::filesystem::create_directories(dir / "kept");
+    std::filesystem::create_symlink("kept/s.obj", dir / "link.obj");
+    ASSERT_TRUE(writeSurfaceObj(s, (dir / "link.obj").string()));
+    EXPECT_TRUE(std::filesystem::is_symlink(dir / "link.obj"));
+    EXPECT_EQ(readText(dir / "kept" / "s.obj"), readText(dir / "s.obj"));
     ConsoleCaptureT console;
     EXPECT_FALSE(writeSequence(nullptr, s, (dir / "out.obj").string()));
     EXPECT_TRUE(console.hasLine("nothing saved"));

@@ -59,7 +59,6 @@ FileOutputStreamT::~FileOutputStreamT()
     if (fd_ >= 0)
     {
         ::close(fd_);
-        ::unlink(tempPath_.c_str());
     }
 }
 
@@ -69,27 +68,8 @@ bool FileOutputStreamT::open(const std::string& path)
     {
         return false;
     }
-    std::string pattern = path + ".tmpXXXXXX";
-    std::vector<char> name(pattern.begin(), pattern.end());
-    name.push_back('\0');
-    int fd = ::mkstemp(name.data());
-    if (fd < 0)
-    {
-        return false;
-    }
-    // mkstemp creates the file for its owner only; the target gets the usual permissions.
-    mode_t mask = ::umask(0);
-    ::umask(mask);
-    if (::fchmod(fd, 0666 & ~mask) != 0)
-    {
-        ::close(fd);
-        ::unlink(name.data());
-        return false;
-    }
-    fd_ = fd;
-    path_ = path;
-    tempPath_ = name.data();
-    return true;
+    fd_ = output_.open(path);
+    return fd_ >= 0;
 }
 
 bool FileOutputStreamT::close()
@@ -104,15 +84,7 @@ bool FileOutputStreamT::close()
         ok = false;
     }
     fd_ = -1;
-    if (ok && ::rename(tempPath_.c_str(), path_.c_str()) != 0)
-    {
-        ok = false;
-    }
-    if (!ok)
-    {
-        ::unlink(tempPath_.c_str());
-    }
-    return ok;
+    return output_.finish(ok);
 }
 
 bool FileOutputStreamT::write(const uint8_t* data, size_t n)

@@ -4,6 +4,8 @@
 // bit source that the arithmetic coder writes to and reads from. Bits fill bytes least
 // significant bit first. Nothing here prints: callers report failures with their own messages.
 
+#include "knit/output_target.h"
+
 #include <array>
 #include <cstddef>
 #include <cstdint>
@@ -79,7 +81,8 @@ public:
     // Removes the temporary file if close() was not reached.
     ~FileOutputStreamT() override;
 
-    // Creates the temporary file beside path. Returns false (and keeps nothing) on failure.
+    // Creates the temporary file beside path (see OutputFileT: links are followed, devices and
+    // pipes are written in place). Returns false (and keeps nothing) on failure.
     bool open(const std::string& path);
     // Flushes, closes and renames the temporary file onto the target. Returns false, and
     // removes the temporary file, if any write, the close or the rename failed.
@@ -90,9 +93,8 @@ protected:
     bool write(const uint8_t* data, size_t n) override;
 
 private:
+    OutputFileT output_;
     int fd_ = -1;
-    std::string path_;
-    std::string tempPath_;
 };
 
 // Byte input read in 4096-byte blocks; subclasses say where the blocks come from.

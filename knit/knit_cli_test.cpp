@@ -372,5 +372,33 @@ TEST(KnitCli, failedWritesExitNonZero)
     EXPECT_TRUE(contains(run.err, "Error writing file"));
 }
 
+TEST(KnitCli, writesThroughLinksAndDescriptors)
+{
+    ASSERT_EQ(knit(kSample + " " + path("plain.knit") + " " + path("plain.geo")).code, 0);
+    ASSERT_EQ(
+        knit("x " + path("plain.knit") + " " + path("plain.geo") + " " + path("plain.obj")).code,
+        0);
+    // Links to the stream and the decoded mesh stay links; the files they name get the bytes.
+    ASSERT_EQ(::mkdir(path("kept").c_str(), 0755), 0);
+    ASSERT_EQ(::symlink("kept/l.knit", path("l.knit").c_str()), 0);
+    ASSERT_EQ(::symlink("kept/l.obj", path("l.obj").c_str()), 0);
+    ASSERT_EQ(knit(kSample + " " + path("l.knit") + " " + path("l.geo")).code, 0);
+    ASSERT_EQ(knit("x " + path("l.knit") + " " + path("l.geo") + " " + path("l.obj")).code, 0);
+    struct stat status;
+    ASSERT_EQ(::lstat(path("l.knit").c_str(), &status), 0);
+    EXPECT_TRUE(S_ISLNK(status.st_mode));
+    ASSERT_EQ(::lstat(path("l.obj").c_str(), &status), 0);
+    EXPECT_TRUE(S_ISLNK(status.st_mode));
+    EXPECT_EQ(readFile(path("kept/l.knit")), readFile(path("plain.knit")));
+    EXPECT_EQ(readFile(path("kept/l.obj")), readFile(path("plain.obj")));
+
+    // A descriptor's path is the run's own descriptor (/dev/fd rather than /dev/stdout: a
+    // regression would then fail to rename instead of replacing the machine's /dev/stdout).
+    RunT piped = knit("x " + path("plain.knit") + " " + path("plain.geo") + " /dev/fd/3 3>" +
+                      path("fd3.obj"));
+    ASSERT_EQ(piped.code, 0) << piped.err;
+    EXPECT_EQ(readFile(path("fd3.obj")), readFile(path("plain.obj")));
+}
+
 } // namespace
 } // namespace knit

@@ -23,11 +23,8 @@ MeshFormatT::~MeshFormatT()
         std::fclose(file_);
         file_ = nullptr;
     }
-    // A write that never reached finishWrite leaves nothing behind.
-    if (!tempPath_.empty())
-    {
-        std::remove(tempPath_.c_str());
-    }
+    // A write that never reached finishWrite leaves nothing behind: output_ removes its
+    // temporary file.
 }
 
 bool MeshFormatT::acceptValence(int v)
@@ -42,44 +39,33 @@ bool MeshFormatT::acceptValence(int v)
 
 int MeshFormatT::openWriteFile(const char* path)
 {
-    writePath_ = path;
-    std::string pattern = writePath_ + ".tmp-XXXXXX";
-    int fd = mkstemp(pattern.data());
+    const int fd = output_.open(path);
     if (fd < 0)
     {
         return kFileNotFound;
     }
-    // mkstemp creates the file private to its owner; give it the permissions a plain create
-    // would have under the current umask.
-    mode_t mask = umask(0);
-    umask(mask);
-    fchmod(fd, 0666 & ~mask);
     file_ = fdopen(fd, "wb");
     if (file_ == nullptr)
     {
         ::close(fd);
-        std::remove(pattern.c_str());
+        output_.finish(false);
         return kFileNotFound;
     }
-    tempPath_ = pattern;
+    writing_ = true;
     return kOk;
 }
 
 int MeshFormatT::finishWrite()
 {
-    if (file_ == nullptr || tempPath_.empty())
+    if (file_ == nullptr || !writing_)
     {
         return kError;
     }
     bool ok = std::fflush(file_) == 0 && std::ferror(file_) == 0;
     ok = std::fclose(file_) == 0 && ok;
     file_ = nullptr;
-    if (!ok || std::rename(tempPath_.c_str(), writePath_.c_str()) != 0)
-    {
-        return kError; // the destructor removes the temporary file
-    }
-    tempPath_.clear();
-    return kOk;
+    writing_ = false;
+    return output_.finish(ok) ? kOk : kError;
 }
 
 void MeshFormatT::formatFloat(float v, char* buf) const

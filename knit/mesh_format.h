@@ -5,6 +5,8 @@
 // into a stream of vertices and faces, and the writing path that presents a mesh source (the
 // decoded mesh's IrrMeshInterface) to a handler. Every operation returns a KnitCodeT, 0 = OK.
 
+#include "knit/output_target.h"
+
 #include <cstdint>
 #include <cstdio>
 #include <memory>
@@ -77,14 +79,15 @@ public:
     void setFloatStyle(FloatStyleT style) { floatStyle_ = style; }
 
 protected:
-    // Opens path + temporary suffix for writing ("wb"); 0 or kFileNotFound.
+    // Opens the output to path for writing ("wb"; a temporary file beside it, see OutputFileT);
+    // 0 or kFileNotFound.
     int openWriteFile(const char* path);
     // Formats a coordinate in the current float style into buf (at least 48 bytes).
     void formatFloat(float v, char* buf) const;
 
     FILE* file_ = nullptr;
-    std::string writePath_; // target of the file being written
-    std::string tempPath_;  // the temporary file being written, empty when reading
+    OutputFileT output_;   // the file being written (a temporary beside the target)
+    bool writing_ = false; // file_ is output_'s file, not one being read
     int lastFaceSize_ = 0;
     int fixedValence_ = 0;
     int acceptedValence_ = 0;

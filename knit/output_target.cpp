@@ -1,0 +1,201 @@
+// Whole-or-nothing output files of knit: where the bytes of an output go (the target found
+// through symbolic links, or the file itself when it is a device or a pipe) and the temporary
+// file that is renamed over the target once complete. knit links no other part of the toolkit,
+// so it keeps its own copy of this logic.
+#include "knit/output_target.h"
+
+#include <cstdio>
+#include <fcntl.h>
+#include <linux/magic.h>
+#include <sys/stat.h>
+#include <sys/statfs.h>
+#include <unistd.h>
+#include <vector>
+
+namespace knit
+{
+
+namespace
+{
+
+// The kernel's own limit on the links followed while resolving one path.
+constexpr int kMaxLinks = 40;
+
+// The outcome of following the symbolic links of an output path.
+enum class LinksT
+{
+    kResolved,
+    // A link of the process file system (/dev/stdout, /dev/fd/N, /proc/self/fd/N): its text
+    // names no file that could be replaced, and only opening the path itself reaches the file.
+    kProcessLink,
+    kEndless,
+};
+
+// True when the link at `path` lies in the process file system.
+bool isProcessLink(const std::string& path)
+{
+    const size_t slash = path.rfind('/');
+    const std::string dir = slash == std::string::npos ? "."
+                            : slash == 0               ? "/"
+                                                       : path.substr(0, slash);
+    struct statfs fs;
+    return ::statfs(dir.c_str(), &fs) == 0 && fs.f_type == PROC_SUPER_MAGIC;
+}
+
+// `path` with its symbolic links followed to a name that is not a link (existing or not).
+LinksT followLinks(const std::string& path, std::string& resolved)
+{
+    resolved = path;
+    std::vector<char> text(4096);
+    for (int i = 0; i <= kMaxLinks; ++i)
+    {
+        struct stat status;
+        if (::lstat(resolved.c_str(), &status) != 0 || !S_ISLNK(status.st_mode))
+        {
+            return LinksT::kResolved;
+        }
+        if (isProcessLink(resolved))
+        {
+            return LinksT::kProcessLink;
+        }
+        const ssize_t n = ::readlink(resolved.c_str(), text.data(), text.size());
+        if (n <= 0 || size_t(n) >= text.size())
+        {
+            return LinksT::kEndless;
+        }
+        std::string link(text.data(), size_t(n));
+        if (link[0] != '/')
+        {
+            // A relative link is read from the directory that holds it.
+            const size_t slash = resolved.rfind('/');
+            link =
+                (slash == std::string::npos ? std::string() : resolved.substr(0, slash + 1)) + link;
+        }
+        resolved = link;
+    }
+    return LinksT::kEndless;
+}
+
+mode_t defaultMode()
+{
+    const mode_t mask = ::umask(0);
+    ::umask(mask);
+    return 0666 & ~mask;
+}
+
+} // namespace
+
+OutputTargetT findOutputTarget(const std::string& path)
+{
+    OutputTargetT target;
+    target.mode = defaultMode();
+    if (path.empty())
+    {
+        target.writable = false;
+        return target;
+    }
+    switch (followLinks(path, target.path))
+    {
+    case LinksT::kResolved:
+        break;
+    case LinksT::kProcessLink:
+        // Written as a plain open would write it: whatever the process's descriptor leads to.
+        target.path = path;
+        target.inPlace = true;
+        return target;
+    case LinksT::kEndless:
+        target.path = path;
+        target.writable = false;
+        return target;
+    }
+    struct stat status;
+    if (::stat(target.path.c_str(), &status) != 0)
+    {
+        // Nothing there yet (or an unreachable directory, which the create reports).
+        return target;
+    }
+    if (S_ISDIR(status.st_mode))
+    {
+        target.writable = false;
+    }
+    else if (S_ISREG(status.st_mode))
+    {
+        target.mode = status.st_mode & 0777;
+        target.writable = ::access(target.path.c_str(), W_OK) == 0;
+    }
+    else
+    {
+        target.inPlace = true;
+    }
+    return target;
+}
+
+OutputFileT::~OutputFileT()
+{
+    if (!temporary_.empty())
+    {
+        std::remove(temporary_.c_str());
+    }
+}
+
+int OutputFileT::open(const std::string& path)
+{
+    if (!temporary_.empty())
+    {
+        std::remove(temporary_.c_str());
+        temporary_.clear();
+    }
+    openInPlace_ = false;
+    target_ = findOutputTarget(path);
+    if (!target_.writable)
+    {
+        return -1;
+    }
+    if (target_.inPlace)
+    {
+        const int fd =
+            ::open(target_.path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, target_.mode);
+        openInPlace_ = fd >= 0;
+        return fd;
+    }
+    std::string pattern = target_.path + ".tmpXXXXXX";
+    std::vector<char> name(pattern.begin(), pattern.end());
+    name.push_back('\0');
+    const int fd = ::mkostemp(name.data(), O_CLOEXEC);
+    if (fd < 0)
+    {
+        return -1;
+    }
+    temporary_ = name.data();
+    // mkstemp makes the file private to its owner; it gets the target's permissions instead.
+    if (::fchmod(fd, target_.mode) != 0)
+    {
+        ::close(fd);
+        std::remove(temporary_.c_str());
+        temporary_.clear();
+        return -1;
+    }
+    return fd;
+}
+
+bool OutputFileT::finish(bool written)
+{
+    if (openInPlace_)
+    {
+        openInPlace_ = false;
+        return written;
+    }
+    if (temporary_.empty())
+    {
+        return false;
+    }
+    bool done = written && std::rename(temporary_.c_str(), target_.path.c_str()) == 0;
+    if (!done)
+    {
+        std::remove(temporary_.c_str());
+    }
+    temporary_.clear();
+    return done;
+}
+
+} // namespace knit

@@ -1,0 +1,62 @@
+#pragma once
+
+// Output files named on knit's command line, written so that they appear whole or not at all: the
+// bytes go to a temporary file beside the file they replace, renamed over it when complete. A
+// symbolic link is followed, so that the link keeps pointing at the new file. An existing file
+// that is not a regular file (a terminal, a pipe, /dev/null) is written in place, as there is
+// nothing to replace, and so is a path through a descriptor of the process (/dev/stdout,
+// /dev/fd/N), which means whatever that descriptor leads to.
+
+#include <string>
+#include <sys/types.h>
+
+namespace knit
+{
+
+// What writing to a path replaces, found before anything is written.
+struct OutputTargetT
+{
+    // The file whose directory entry the output replaces: the given path with its symbolic links
+    // followed.
+    std::string path;
+    // Written directly (opened as a plain create would): an existing file that is not a regular
+    // file, or a path through a descriptor of the process. `path` is then the given path.
+    bool inPlace = false;
+    // Permission bits of the new file: those of the file it replaces, else 0666 less the umask.
+    mode_t mode = 0;
+    // False for a directory, a link that never ends, and an existing file the user may not write
+    // (a plain create would fail on it too).
+    bool writable = true;
+};
+
+// Finds the target of an output to `path` (see OutputTargetT). Touches nothing.
+OutputTargetT findOutputTarget(const std::string& path);
+
+// The file an output is written to. open() creates it and returns its descriptor, which the
+// caller writes and closes; finish() then renames it into place. Destroyed without a successful
+// finish, it removes the temporary file, so the target is left as it was. Prints nothing.
+class OutputFileT
+{
+public:
+    OutputFileT() = default;
+    ~OutputFileT();
+    OutputFileT(const OutputFileT&) = delete;
+    OutputFileT& operator=(const OutputFileT&) = delete;
+
+    // Opens the output to `path`: the target itself when it is written in place, else a new
+    // temporary file beside it with the target's permissions. Returns the descriptor, or -1 when
+    // the target cannot be written or the file cannot be created.
+    int open(const std::string& path);
+    // Ends the output after the caller closed the descriptor; `written` tells whether every byte
+    // was written and the close succeeded. Renames the temporary file over the target when
+    // written, else removes it. Returns true when the output is complete.
+    bool finish(bool written);
+
+private:
+    OutputTargetT target_;
+    // The temporary file while one is pending (not for an output in place).
+    std::string temporary_;
+    bool openInPlace_ = false;
+};
+
+} // namespace knit

@@ -3,7 +3,6 @@
 // is renamed over the target once complete.
 #include "mesh/output_file.h"
 
-#include <cerrno>
 #include <cstdio>
 #include <fcntl.h>
 #include <linux/magic.h>

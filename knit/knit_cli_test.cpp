@@ -6,6 +6,7 @@
 #include "knit/knit_log.h"
 #include "knit/poly_mesh.h"
 #include "knit/side_files.h"
+#include "knit/test_files.h"
 #include "meshgen/meshgen.h"
 
 #include <gtest/gtest.h>
@@ -32,12 +33,8 @@ const std::string kSample = std::string(KNIT_SOURCE_DIR) + "/testdata/sphere.obj
 
 std::string dir()
 {
-    static std::string made = []
-    {
-        std::string pattern = "/tmp/knit-cli-XXXXXX";
-        return std::string(mkdtemp(pattern.data()));
-    }();
-    return made;
+    static const test::ProcessScratchDirT made("knit-cli");
+    return made.path();
 }
 
 std::string path(const std::string& name)

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -14,16 +15,40 @@
 namespace knit::test
 {
 
-// A fresh scratch directory for this process (created once).
+// A directory made for this process, removed with its contents when the process ends.
+class ProcessScratchDirT
+{
+public:
+    explicit ProcessScratchDirT(const std::string& prefix)
+    {
+        std::string pattern = "/tmp/" + prefix + "-XXXXXX";
+        if (mkdtemp(pattern.data()) != nullptr)
+        {
+            path_ = pattern;
+        }
+    }
+    ~ProcessScratchDirT()
+    {
+        if (!path_.empty())
+        {
+            std::filesystem::remove_all(path_);
+        }
+    }
+    ProcessScratchDirT(const ProcessScratchDirT&) = delete;
+    ProcessScratchDirT& operator=(const ProcessScratchDirT&) = delete;
+
+    // The directory, or /tmp when it could not be made.
+    std::string path() const { return path_.empty() ? "/tmp" : path_; }
+
+private:
+    std::string path_;
+};
+
+// A fresh scratch directory for this process (created once, removed at exit).
 inline std::string scratchDir()
 {
-    static std::string dir = []
-    {
-        std::string pattern = "/tmp/knit-test-XXXXXX";
-        char* made = mkdtemp(pattern.data());
-        return std::string(made != nullptr ? made : "/tmp");
-    }();
-    return dir;
+    static const ProcessScratchDirT dir("knit-test");
+    return dir.path();
 }
 
 inline std::string writeFile(const std::string& name, const std::string& bytes)

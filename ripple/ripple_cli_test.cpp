@@ -100,12 +100,17 @@ RunT ripple(const std::vector<std::string>& args, const fs::path& dir)
     return run(RIPPLE_BINARY, args, dir);
 }
 
-// A fresh directory per test.
+// A fresh directory per test, inside one for the process that is removed when it ends.
 fs::path freshDir()
 {
+    struct ProcessDirT
+    {
+        fs::path path = fs::temp_directory_path() / ("ripple_cli_" + std::to_string(getpid()));
+        ~ProcessDirT() { fs::remove_all(path); }
+    };
+    static const ProcessDirT parent;
     const auto* info = testing::UnitTest::GetInstance()->current_test_info();
-    fs::path dir = fs::temp_directory_path() / ("ripple_cli_" + std::to_string(getpid())) /
-                   (std::string(info->test_suite_name()) + "." + info->name());
+    fs::path dir = parent.path / (std::string(info->test_suite_name()) + "." + info->name());
     fs::remove_all(dir);
     fs::create_directories(dir);
     return dir;

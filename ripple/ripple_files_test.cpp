@@ -52,12 +52,18 @@ private:
     DiagnosticSinkT previous_;
 };
 
+// A directory for this process's files, removed with them when the process ends.
 std::filesystem::path testDir()
 {
-    auto dir = std::filesystem::temp_directory_path() /
-               ("ripple_files_test_" + std::to_string(::getpid()));
-    std::filesystem::create_directories(dir);
-    return dir;
+    struct DirT
+    {
+        std::filesystem::path path = std::filesystem::temp_directory_path() /
+                                     ("ripple_files_test_" + std::to_string(::getpid()));
+        DirT() { std::filesystem::create_directories(path); }
+        ~DirT() { std::filesystem::remove_all(path); }
+    };
+    static const DirT dir;
+    return dir.path;
 }
 
 // Face corner triples (0-based indices) in buildFaces order.

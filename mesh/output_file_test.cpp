@@ -2,12 +2,14 @@
 
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <string>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
 
@@ -108,6 +110,34 @@ TEST_F(OutputFileTest, failedOutputLeavesTargetAndNoTemporary)
 
     OutputFileT unopened;
     EXPECT_FALSE(unopened.finish(true));
+}
+
+TEST_F(OutputFileTest, terminatingSignalRemovesPendingTemporary)
+{
+    const std::string path = at("out.txt");
+    put(path, "old contents");
+    for (int signal : {SIGTERM, SIGINT})
+    {
+        const pid_t child = ::fork();
+        ASSERT_GE(child, 0);
+        if (child == 0)
+        {
+            OutputFileT output;
+            const int fd = output.open(path);
+            if (fd < 0 || ::write(fd, "half", 4) != 4)
+            {
+                ::_exit(2);
+            }
+            ::raise(signal);
+            ::_exit(3);
+        }
+        int status = 0;
+        ASSERT_EQ(::waitpid(child, &status, 0), child);
+        ASSERT_TRUE(WIFSIGNALED(status)) << "exit status " << WEXITSTATUS(status);
+        EXPECT_EQ(WTERMSIG(status), signal);
+        EXPECT_EQ(contents(path), "old contents");
+        EXPECT_EQ(entries(), 1u);
+    }
 }
 
 TEST_F(OutputFileTest, writesThroughSymbolicLinks)

@@ -4,9 +4,13 @@
 // so it keeps its own copy of this logic.
 #include "knit/output_target.h"
 
+#include <atomic>
+#include <csignal>
 #include <cstdio>
+#include <cstring>
 #include <fcntl.h>
 #include <linux/magic.h>
+#include <mutex>
 #include <sys/stat.h>
 #include <sys/statfs.h>
 #include <unistd.h>
@@ -76,6 +80,87 @@ LinksT followLinks(const std::string& path, std::string& resolved)
     return LinksT::kEndless;
 }
 
+// Temporary files of outputs in progress, which a terminating signal removes before it ends the
+// process: an interrupted run leaves no stray partial file beside its target. Slots are claimed
+// and released with atomics, so that the handler reads only complete names.
+struct PendingSlotT
+{
+    std::atomic<bool> claimed{false};
+    std::atomic<bool> ready{false};
+    char path[4096] = {};
+};
+constexpr size_t kPendingSlots = 32;
+PendingSlotT pendingSlots[kPendingSlots];
+constexpr int kCleanedSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
+
+void removePendingAndRaise(int signal)
+{
+    for (PendingSlotT& slot : pendingSlots)
+    {
+        if (slot.ready.load(std::memory_order_acquire))
+        {
+            ::unlink(slot.path);
+        }
+    }
+    ::signal(signal, SIG_DFL);
+    ::raise(signal);
+}
+
+// Installs the handler for the signals whose default action ends the process, leaving those
+// that the program handles or ignores itself.
+void installSignalCleanup()
+{
+    static std::once_flag once;
+    std::call_once(once,
+                   []
+                   {
+                       for (int signal : kCleanedSignals)
+                       {
+                           struct sigaction current;
+                           if (::sigaction(signal, nullptr, &current) != 0 ||
+                               current.sa_handler != SIG_DFL)
+                           {
+                               continue;
+                           }
+                           struct sigaction action = {};
+                           action.sa_handler = removePendingAndRaise;
+                           sigemptyset(&action.sa_mask);
+                           ::sigaction(signal, &action, nullptr);
+                       }
+                   });
+}
+
+// Registers a temporary file for removal by a terminating signal; returns its slot, or -1 when
+// every slot is taken or the name is too long (the file is then only removed on a normal end).
+int registerPending(const std::string& temporary)
+{
+    if (temporary.size() >= sizeof(PendingSlotT::path))
+    {
+        return -1;
+    }
+    installSignalCleanup();
+    for (size_t i = 0; i < kPendingSlots; ++i)
+    {
+        PendingSlotT& slot = pendingSlots[i];
+        if (!slot.claimed.exchange(true, std::memory_order_acq_rel))
+        {
+            std::memcpy(slot.path, temporary.c_str(), temporary.size() + 1);
+            slot.ready.store(true, std::memory_order_release);
+            return int(i);
+        }
+    }
+    return -1;
+}
+
+void releasePending(int index)
+{
+    if (index >= 0)
+    {
+        pendingSlots[size_t(index)].ready.store(false, std::memory_order_release);
+        pendingSlots[size_t(index)].claimed.store(false, std::memory_order_release);
+    }
+}
+
 mode_t defaultMode()
 {
     const mode_t mask = ::umask(0);
@@ -136,6 +221,7 @@ OutputFileT::~OutputFileT()
     {
         std::remove(temporary_.c_str());
     }
+    releasePending(pending_);
 }
 
 int OutputFileT::open(const std::string& path)
@@ -145,6 +231,8 @@ int OutputFileT::open(const std::string& path)
         std::remove(temporary_.c_str());
         temporary_.clear();
     }
+    releasePending(pending_);
+    pending_ = -1;
     openInPlace_ = false;
     target_ = findOutputTarget(path);
     if (!target_.writable)
@@ -167,12 +255,15 @@ int OutputFileT::open(const std::string& path)
         return -1;
     }
     temporary_ = name.data();
+    pending_ = registerPending(temporary_);
     // mkstemp makes the file private to its owner; it gets the target's permissions instead.
     if (::fchmod(fd, target_.mode) != 0)
     {
         ::close(fd);
         std::remove(temporary_.c_str());
         temporary_.clear();
+        releasePending(pending_);
+        pending_ = -1;
         return -1;
     }
     return fd;
@@ -195,6 +286,8 @@ bool OutputFileT::finish(bool written)
         std::remove(temporary_.c_str());
     }
     temporary_.clear();
+    releasePending(pending_);
+    pending_ = -1;
     return done;
 }
 

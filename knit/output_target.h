@@ -34,7 +34,9 @@ OutputTargetT findOutputTarget(const std::string& path);
 
 // The file an output is written to. open() creates it and returns its descriptor, which the
 // caller writes and closes; finish() then renames it into place. Destroyed without a successful
-// finish, it removes the temporary file, so the target is left as it was. Prints nothing.
+// finish, it removes the temporary file, so the target is left as it was; so does a terminating
+// signal (SIGINT, SIGTERM, SIGHUP, SIGQUIT, unless the program handles or ignores it) while the
+// file is pending. Prints nothing.
 class OutputFileT
 {
 public:
@@ -56,6 +58,8 @@ private:
     OutputTargetT target_;
     // The temporary file while one is pending (not for an output in place).
     std::string temporary_;
+    // The temporary file's slot in the list that a terminating signal removes, or -1.
+    int pending_ = -1;
     bool openInPlace_ = false;
 };
 

@@ -211,6 +211,23 @@ OutputTargetT findOutputTarget(const std::string& path)
     return target;
 }
 
+bool canStartOutput(const std::string& path)
+{
+    const OutputTargetT target = findOutputTarget(path);
+    if (!target.writable || target.inPlace)
+    {
+        return target.writable;
+    }
+    OutputFileT probe;
+    const int fd = probe.open(path);
+    if (fd < 0)
+    {
+        return false;
+    }
+    ::close(fd);
+    return true;
+}
+
 OutputFileT::~OutputFileT()
 {
     if (!temporary_.empty())

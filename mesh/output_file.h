@@ -29,6 +29,12 @@ struct OutputTargetT
 // Finds the target of an output to `path` (see OutputTargetT). Touches nothing.
 OutputTargetT findOutputTarget(const std::string& path);
 
+// True when an output to `path` can be started: its target may be written, and unless it is
+// written in place, a temporary file can be made beside it (made and removed again). Lets a long
+// run fail before its work rather than after it; a device or a pipe is not opened, so that no
+// reader sees an empty output.
+bool canStartOutput(const std::string& path);
+
 // The file an output is written to. open() creates it and returns its descriptor, which the
 // caller writes and closes; finish() then renames it into place. Destroyed without a successful
 // finish, it removes the temporary file, so the target is left as it was; so does a terminating

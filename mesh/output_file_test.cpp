@@ -181,6 +181,23 @@ TEST_F(OutputFileTest, refusesDirectoriesAndEndlessLinks)
     EXPECT_FALSE(findOutputTarget("").writable);
 }
 
+TEST_F(OutputFileTest, startIsCheckedWithoutTouchingTheTarget)
+{
+    const std::string path = at("out.txt");
+    EXPECT_TRUE(canStartOutput(path));
+    EXPECT_FALSE(fs::exists(path));
+    put(path, "old contents");
+    EXPECT_TRUE(canStartOutput(path));
+    EXPECT_EQ(contents(path), "old contents");
+    EXPECT_EQ(entries(), 1u);
+    EXPECT_FALSE(canStartOutput(at("missing/out.txt")));
+    EXPECT_FALSE(canStartOutput(dir_.string()));
+    // A pipe is not opened: with no reader the open would wait, and a reader would see an empty
+    // output.
+    ASSERT_EQ(::mkfifo(at("pipe").c_str(), 0600), 0);
+    EXPECT_TRUE(canStartOutput(at("pipe")));
+}
+
 TEST_F(OutputFileTest, refusesReadOnlyFileLikeAPlainCreate)
 {
     if (::geteuid() == 0)

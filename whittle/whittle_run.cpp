@@ -5,6 +5,7 @@
 #include "mesh/diagnostics.h"
 #include "mesh/exception.h"
 #include "mesh/obj_reader.h"
+#include "mesh/output_file.h"
 #include "pm/progressive_mesh.h"
 #include "whittle/build_level.h"
 
@@ -69,6 +70,13 @@ int simplify(const std::string& objIn, const std::string& pmOut, WhittleStatsT* 
     meshDiagnostic(std::to_string(mesh.vertexCount()) + " vertices.");
     if (!read)
     {
+        return kWhittleFailed;
+    }
+    // An output that cannot be created fails now rather than after the simplification (the same
+    // message as when the write itself fails).
+    if (!canStartOutput(pmOut))
+    {
+        meshDiagnostic("cannot write " + pmOut);
         return kWhittleFailed;
     }
     ProgressiveMeshT pm(mesh);

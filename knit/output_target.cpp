@@ -161,6 +161,17 @@ void releasePending(int index)
     }
 }
 
+// Gives the new file the owner and group of the file it replaces where the user may (the
+// superuser always; others only a group they belong to), as writing the old file would keep them.
+// Where it may not, the file stays the user's, as any file the user creates.
+void takeOverOwnership(int fd, uid_t owner, gid_t group)
+{
+    if (::fchown(fd, owner, group) != 0)
+    {
+        [[maybe_unused]] const int groupKept = ::fchown(fd, uid_t(-1), group);
+    }
+}
+
 mode_t defaultMode()
 {
     const mode_t mask = ::umask(0);
@@ -206,6 +217,9 @@ OutputTargetT findOutputTarget(const std::string& path)
     else if (S_ISREG(status.st_mode))
     {
         target.mode = status.st_mode & 0777;
+        target.owner = status.st_uid;
+        target.group = status.st_gid;
+        target.replacesFile = true;
         target.writable = ::access(target.path.c_str(), W_OK) == 0;
     }
     else
@@ -256,6 +270,10 @@ int OutputFileT::open(const std::string& path)
     }
     temporary_ = name.data();
     pending_ = registerPending(temporary_);
+    if (target_.replacesFile)
+    {
+        takeOverOwnership(fd, target_.owner, target_.group);
+    }
     // mkstemp makes the file private to its owner; it gets the target's permissions instead.
     if (::fchmod(fd, target_.mode) != 0)
     {

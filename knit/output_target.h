@@ -24,6 +24,10 @@ struct OutputTargetT
     bool inPlace = false;
     // Permission bits of the new file: those of the file it replaces, else 0666 less the umask.
     mode_t mode = 0;
+    // An existing regular file is replaced: the new file takes over its owner and group.
+    bool replacesFile = false;
+    uid_t owner = 0;
+    gid_t group = 0;
     // False for a directory, a link that never ends, and an existing file the user may not write
     // (a plain create would fail on it too).
     bool writable = true;

@@ -86,6 +86,23 @@ TEST_F(OutputFileTest, replacesRegularFileKeepingItsPermissions)
     EXPECT_EQ(status.st_mode & 0777, 0644u);
 }
 
+TEST_F(OutputFileTest, replacedFileKeepsItsOwner)
+{
+    if (::geteuid() != 0)
+    {
+        GTEST_SKIP() << "only the superuser may give a file to another user";
+    }
+    const std::string path = at("theirs.txt");
+    put(path, "old contents");
+    ASSERT_EQ(::chown(path.c_str(), 65534, 65534), 0);
+    EXPECT_TRUE(writeThrough(path, "new"));
+    struct stat status;
+    ASSERT_EQ(::stat(path.c_str(), &status), 0);
+    EXPECT_EQ(status.st_uid, 65534u);
+    EXPECT_EQ(status.st_gid, 65534u);
+    EXPECT_EQ(contents(path), "new");
+}
+
 TEST_F(OutputFileTest, failedOutputLeavesTargetAndNoTemporary)
 {
     const std::string path = at("out.txt");

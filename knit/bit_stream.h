@@ -4,7 +4,7 @@
 // bit source that the arithmetic coder writes to and reads from. Bits fill bytes least
 // significant bit first. Nothing here prints: callers report failures with their own messages.
 
-#include "knit/output_target.h"
+#include "fileout/output_file.h"
 
 #include <array>
 #include <cstddef>

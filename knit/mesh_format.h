@@ -5,7 +5,7 @@
 // into a stream of vertices and faces, and the writing path that presents a mesh source (the
 // decoded mesh's IrrMeshInterface) to a handler. Every operation returns a KnitCodeT, 0 = OK.
 
-#include "knit/output_target.h"
+#include "fileout/output_file.h"
 
 #include <cstdint>
 #include <cstdio>

@@ -4,7 +4,7 @@
 
 #include "loom/bmp_capture.h"
 
-#include "mesh/output_file.h"
+#include "fileout/output_file.h"
 
 #include <cstdio>
 #include <fstream>

@@ -10,7 +10,7 @@ add_library(loom_view STATIC
     view_frames.cpp
 )
 target_include_directories(loom_view PUBLIC ${PROJECT_SOURCE_DIR})
-target_link_libraries(loom_view PUBLIC mesh)
+target_link_libraries(loom_view PUBLIC fileout)
 
 meshwork_add_fuzzer(bmp_decode_fuzz SOURCE fuzz/bmp_decode_fuzz.cpp LIBS loom_view
     CORPUS ${CMAKE_CURRENT_SOURCE_DIR}/fuzz/corpus/bmp_decode_fuzz)

@@ -4,7 +4,7 @@
 // over it only when complete, so a failed or interrupted write never leaves a half file (see
 // OutputFileT: symbolic links are followed, devices and pipes are written in place).
 
-#include "mesh/output_file.h"
+#include "fileout/output_file.h"
 
 #include <cstdio>
 #include <string>

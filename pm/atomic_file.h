@@ -4,7 +4,7 @@
 // target, which is renamed over the target only when everything was written (see OutputFileT:
 // symbolic links are followed, devices and pipes are written in place).
 
-#include "mesh/output_file.h"
+#include "fileout/output_file.h"
 
 #include <string>
 #include <string_view>

@@ -2,10 +2,10 @@
 // the vertex count stops falling, and the progressive mesh file written in collapse order.
 #include "whittle/whittle_run.h"
 
+#include "fileout/output_file.h"
 #include "mesh/diagnostics.h"
 #include "mesh/exception.h"
 #include "mesh/obj_reader.h"
-#include "mesh/output_file.h"
 #include "pm/progressive_mesh.h"
 #include "whittle/build_level.h"
 

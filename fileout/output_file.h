@@ -1,17 +1,15 @@
 #pragma once
 
-// Output files named on knit's command line, written so that they appear whole or not at all: the
+// Output files named on a command line, written so that they appear whole or not at all: the
 // bytes go to a temporary file beside the file they replace, renamed over it when complete. A
 // symbolic link is followed, so that the link keeps pointing at the new file. An existing file
 // that is not a regular file (a terminal, a pipe, /dev/null) is written in place, as there is
 // nothing to replace, and so is a path through a descriptor of the process (/dev/stdout,
-// /dev/fd/N), which means whatever that descriptor leads to.
+// /dev/fd/N), which means whatever that descriptor leads to. Every program writes its outputs
+// through this; it depends on nothing but the C library.
 
 #include <string>
 #include <sys/types.h>
-
-namespace knit
-{
 
 // What writing to a path replaces, found before anything is written.
 struct OutputTargetT
@@ -35,6 +33,12 @@ struct OutputTargetT
 
 // Finds the target of an output to `path` (see OutputTargetT). Touches nothing.
 OutputTargetT findOutputTarget(const std::string& path);
+
+// True when an output to `path` can be started: its target may be written, and unless it is
+// written in place, a temporary file can be made beside it (made and removed again). Lets a long
+// run fail before its work rather than after it; a device or a pipe is not opened, so that no
+// reader sees an empty output.
+bool canStartOutput(const std::string& path);
 
 // The file an output is written to. open() creates it and returns its descriptor, which the
 // caller writes and closes; finish() then renames it into place. Destroyed without a successful
@@ -66,5 +70,3 @@ private:
     int pending_ = -1;
     bool openInPlace_ = false;
 };
-
-} // namespace knit

@@ -1,8 +1,7 @@
-// Whole-or-nothing output files of knit: where the bytes of an output go (the target found
-// through symbolic links, or the file itself when it is a device or a pipe) and the temporary
-// file that is renamed over the target once complete. knit links no other part of the toolkit,
-// so it keeps its own copy of this logic.
-#include "knit/output_target.h"
+// Whole-or-nothing output files: where the bytes of an output go (the target found through
+// symbolic links, or the file itself when it is a device or a pipe) and the temporary file that
+// is renamed over the target once complete.
+#include "fileout/output_file.h"
 
 #include <atomic>
 #include <csignal>
@@ -15,9 +14,6 @@
 #include <sys/statfs.h>
 #include <unistd.h>
 #include <vector>
-
-namespace knit
-{
 
 namespace
 {
@@ -229,6 +225,23 @@ OutputTargetT findOutputTarget(const std::string& path)
     return target;
 }
 
+bool canStartOutput(const std::string& path)
+{
+    const OutputTargetT target = findOutputTarget(path);
+    if (!target.writable || target.inPlace)
+    {
+        return target.writable;
+    }
+    OutputFileT probe;
+    const int fd = probe.open(path);
+    if (fd < 0)
+    {
+        return false;
+    }
+    ::close(fd);
+    return true;
+}
+
 OutputFileT::~OutputFileT()
 {
     if (!temporary_.empty())
@@ -308,5 +321,3 @@ bool OutputFileT::finish(bool written)
     pending_ = -1;
     return done;
 }
-
-} // namespace knit

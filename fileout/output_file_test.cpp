@@ -1,4 +1,4 @@
-#include "mesh/output_file.h"
+#include "fileout/output_file.h"
 
 #include <gtest/gtest.h>
 

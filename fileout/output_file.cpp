@@ -244,22 +244,23 @@ bool canStartOutput(const std::string& path)
 
 OutputFileT::~OutputFileT()
 {
-    if (!temporary_.empty())
+    endTemporary(true);
+}
+
+void OutputFileT::endTemporary(bool remove)
+{
+    if (remove && !temporary_.empty())
     {
         std::remove(temporary_.c_str());
     }
+    temporary_.clear();
     releasePending(pending_);
+    pending_ = -1;
 }
 
 int OutputFileT::open(const std::string& path)
 {
-    if (!temporary_.empty())
-    {
-        std::remove(temporary_.c_str());
-        temporary_.clear();
-    }
-    releasePending(pending_);
-    pending_ = -1;
+    endTemporary(true);
     openInPlace_ = false;
     target_ = findOutputTarget(path);
     if (!target_.writable)
@@ -291,10 +292,7 @@ int OutputFileT::open(const std::string& path)
     if (::fchmod(fd, target_.mode) != 0)
     {
         ::close(fd);
-        std::remove(temporary_.c_str());
-        temporary_.clear();
-        releasePending(pending_);
-        pending_ = -1;
+        endTemporary(true);
         return -1;
     }
     return fd;
@@ -311,13 +309,7 @@ bool OutputFileT::finish(bool written)
     {
         return false;
     }
-    bool done = written && std::rename(temporary_.c_str(), target_.path.c_str()) == 0;
-    if (!done)
-    {
-        std::remove(temporary_.c_str());
-    }
-    temporary_.clear();
-    releasePending(pending_);
-    pending_ = -1;
+    const bool done = written && std::rename(temporary_.c_str(), target_.path.c_str()) == 0;
+    endTemporary(!done);
     return done;
 }

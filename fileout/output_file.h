@@ -63,6 +63,9 @@ public:
     bool finish(bool written);
 
 private:
+    // Ends the pending temporary file (removing it when asked) and its entry for the signals.
+    void endTemporary(bool remove);
+
     OutputTargetT target_;
     // The temporary file while one is pending (not for an output in place).
     std::string temporary_;

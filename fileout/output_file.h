@@ -6,9 +6,11 @@
 // that is not a regular file (a terminal, a pipe, /dev/null) is written in place, as there is
 // nothing to replace, and so is a path through a descriptor of the process (/dev/stdout,
 // /dev/fd/N), which means whatever that descriptor leads to. Every program writes its outputs
-// through this; it depends on nothing but the C library.
+// through OutputFileT (directly, or through AtomicFileWriterT); it depends on nothing but the C
+// library.
 
 #include <string>
+#include <string_view>
 #include <sys/types.h>
 
 // What writing to a path replaces, found before anything is written.
@@ -72,4 +74,35 @@ private:
     // The temporary file's slot in the list that a terminating signal removes, or -1.
     int pending_ = -1;
     bool openInPlace_ = false;
+};
+
+// Writes `bytes` to `path` through a temporary file in the same directory and renames it into
+// place. Returns false (printing nothing; no temporary file is left) when the file cannot be
+// created, written completely or renamed.
+bool writeFileAtomically(const std::string& path, std::string_view bytes);
+
+// An output file written in pieces that appears whole or not at all: the pieces go to a temporary
+// file beside the target, which commit renames over the target. A writer destroyed without a
+// successful commit removes its temporary file. Prints nothing.
+class AtomicFileWriterT
+{
+public:
+    // Opens the output to `path` (a temporary file beside it); ok() tells whether that worked.
+    explicit AtomicFileWriterT(const std::string& path);
+    ~AtomicFileWriterT();
+    AtomicFileWriterT(const AtomicFileWriterT&) = delete;
+    AtomicFileWriterT& operator=(const AtomicFileWriterT&) = delete;
+
+    // False once creating or writing failed.
+    bool ok() const { return fd_ >= 0 && ok_; }
+    // Appends `bytes` (nothing once a write has failed).
+    void write(std::string_view bytes);
+    // Closes the temporary file and renames it over the target. Returns false (removing the
+    // temporary file) when anything failed; the target is then untouched.
+    bool commit();
+
+private:
+    OutputFileT output_;
+    int fd_ = -1;
+    bool ok_ = true;
 };

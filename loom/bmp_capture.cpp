@@ -9,7 +9,7 @@
 #include <cstdio>
 #include <fstream>
 #include <iterator>
-#include <unistd.h>
+#include <string_view>
 
 namespace loom
 {
@@ -79,24 +79,8 @@ bool writeBmp(const std::string& path, int width, int height, const std::vector<
     {
         return false;
     }
-    OutputFileT output;
-    const int fd = output.open(path);
-    if (fd < 0)
-    {
-        return false;
-    }
-    size_t done = 0;
-    while (done < bytes.size())
-    {
-        const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
-        if (n <= 0)
-        {
-            break;
-        }
-        done += size_t(n);
-    }
-    const bool closed = ::close(fd) == 0;
-    return output.finish(closed && done == bytes.size());
+    return ::writeFileAtomically(
+        path, std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()));
 }
 
 void BmpImageT::pixel(int x, int y, uint8_t rgb[3]) const

@@ -4,8 +4,8 @@
 // line that does not convert completely is reported with its message and skipped.
 #include "pm/progressive_mesh.h"
 
+#include "fileout/output_file.h"
 #include "mesh/diagnostics.h"
-#include "pm/atomic_file.h"
 
 #include "mesh/block_pool.h"
 

@@ -1,7 +1,7 @@
 #include "pm/progressive_mesh.h"
 
+#include "fileout/output_file.h"
 #include "mesh/test_meshes.h"
-#include "pm/atomic_file.h"
 
 #include <gtest/gtest.h>
 

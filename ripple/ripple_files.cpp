@@ -3,12 +3,12 @@
 // on every vertex number and every triangle; the writer restores the mesh as OBJ text.
 #include "ripple/ripple_files.h"
 
+#include "fileout/output_file.h"
 #include "mesh/block_pool.h"
 #include "mesh/geometry.h"
 #include "mesh/mesh_builder.h"
 #include "mesh/obj_tokens.h"
 #include "mesh/radix_sort.h"
-#include "pm/atomic_file.h"
 #include "ripple/ripple_log.h"
 
 #include <algorithm>

@@ -12,6 +12,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <set>
 #include <sstream>
 #include <string>
@@ -306,6 +307,32 @@ TEST_F(WhittleCli, meshCoreExceptionFailsWithoutOutput)
         ++entries;
     }
     EXPECT_EQ(entries, 3u); // curve.obj, curve.pm, stderr.txt and nothing else
+}
+
+TEST_F(WhittleCli, runningOutOfMemoryFailsWithoutOutput)
+{
+#if defined(__SANITIZE_ADDRESS__)
+    GTEST_SKIP() << "the address sanitizer needs more address space than the limit leaves";
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+    GTEST_SKIP() << "the address sanitizer needs more address space than the limit leaves";
+#endif
+#endif
+    const fs::path in = file("t.obj");
+    ASSERT_TRUE(meshgen::writeObj(meshgen::torus(300, 150), in.string()));
+    const fs::path out = file("t.pm");
+    std::ofstream(out) << "previous";
+    // A limit on the address space, as a batch system sets one: allocations fail inside the run.
+    const std::string command = "ulimit -v 16000; exec '" WHITTLE_BINARY "' '" + in.string() +
+                                "' '" + out.string() + "' 2>'" + file("stderr.txt").string() + "'";
+    const int raw = std::system(command.c_str());
+    ASSERT_TRUE(WIFEXITED(raw)) << "the run ended by a signal";
+    EXPECT_EQ(WEXITSTATUS(raw), 1);
+    const std::vector<std::string> lines = splitLines(slurp(file("stderr.txt")));
+    ASSERT_FALSE(lines.empty());
+    EXPECT_EQ(lines.back(), "out of memory");
+    EXPECT_EQ(slurp(out), "previous");
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir_), fs::directory_iterator()), 3);
 }
 
 TEST_F(WhittleCli, acceptsObjFilesFromOtherTools)

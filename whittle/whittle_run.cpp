@@ -11,6 +11,8 @@
 
 #include <cmath>
 #include <memory>
+#include <new>
+#include <stdexcept>
 
 void prepareForSimplifying(MeshT& mesh)
 {
@@ -111,6 +113,18 @@ int whittleFile(const std::string& objIn, const std::string& pmOut, WhittleStats
     catch (const ExceptionT& e)
     {
         meshDiagnostic(e.message());
+        return kWhittleFailed;
+    }
+    catch (const std::bad_alloc&)
+    {
+        // A mesh too large for the memory the run may use (a limit such as ulimit -v): the
+        // partial output file has been removed on the way out.
+        meshDiagnostic("out of memory");
+        return kWhittleFailed;
+    }
+    catch (const std::length_error&)
+    {
+        meshDiagnostic("out of memory");
         return kWhittleFailed;
     }
 }

@@ -18,10 +18,10 @@ constexpr int kWhittleFailed = 1;
 // arguments are given; "Removed N unused vertices", "file read" or "file not read" and
 // "N vertices." after reading; "cannot encode details: coordinates too large" when a detail
 // does not fit a float (coordinates near the largest floats); "cannot write <path>" when the
-// output cannot be written; the message of an ExceptionT. Returns kWhittleOk after writing the
-// file, kWhittleUsage for missing arguments, kWhittleFailed when the input cannot be read, a
-// detail is not finite, the output cannot be written, or the mesh core raised ExceptionT (then
-// no output file is left).
+// output cannot be written; the message of an ExceptionT; "out of memory" when an allocation
+// fails. Returns kWhittleOk after writing the file, kWhittleUsage for missing arguments,
+// kWhittleFailed when the input cannot be read, a detail is not finite, the output cannot be
+// written, the mesh core raised ExceptionT or memory ran out (then no output file is left).
 int runWhittle(int argc, const char* const* argv);
 
 // The clean-up between reading and simplifying: removes unused vertices, numbers the vertices,

@@ -397,5 +397,34 @@ TEST(KnitCli, writesThroughLinksAndDescriptors)
     EXPECT_EQ(readFile(path("fd3.obj")), readFile(path("plain.obj")));
 }
 
+TEST(KnitCli, runningOutOfMemoryEndsWithACodeNotACrash)
+{
+#if defined(__SANITIZE_ADDRESS__)
+    GTEST_SKIP() << "the address sanitizer needs more address space than the limits leave";
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+    GTEST_SKIP() << "the address sanitizer needs more address space than the limits leave";
+#endif
+#endif
+    ASSERT_TRUE(meshgen::writeObj(meshgen::torus(300, 150), path("mem.obj")));
+    // Limits on the address space, as a batch system sets them: allocations fail at different
+    // places of the run, some of which report their own failure (a failed self-check, a mesh
+    // that cannot be built).
+    bool reported = false;
+    for (int kilobytes : {8000, 12000, 14000, 16000, 24000})
+    {
+        writeFile(path("mem.knit"), "previous");
+        RunT run = knit(path("mem.obj") + " " + path("mem.knit"),
+                        "ulimit -v " + std::to_string(kilobytes) + "; exec ");
+        ASSERT_NE(run.code, -1) << "killed by a signal under " << kilobytes << " KB: " << run.err;
+        if (run.code == 40 && contains(run.err, "out of memory\n"))
+        {
+            reported = true;
+            EXPECT_EQ(readFile(path("mem.knit")), "previous") << kilobytes;
+        }
+    }
+    EXPECT_TRUE(reported);
+}
+
 } // namespace
 } // namespace knit

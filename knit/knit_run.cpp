@@ -17,6 +17,7 @@
 
 #include <cstdlib>
 #include <memory>
+#include <new>
 
 namespace knit
 {
@@ -134,11 +135,21 @@ int knitMain(const std::vector<std::string>& args)
         knitErr("%s", knitUsage());
         return kExitUsage;
     }
-    if (options.positional.size() == 4)
+    try
     {
-        return knitDecode(options);
+        if (options.positional.size() == 4)
+        {
+            return knitDecode(options);
+        }
+        return knitEncode(options);
     }
-    return knitEncode(options);
+    catch (const std::bad_alloc&)
+    {
+        // A mesh or stream too large for the memory the run may use: the same code as the coder's
+        // own failed allocations; partial output files are removed on the way out.
+        knitErr("out of memory\n");
+        return kCoderNoMemory;
+    }
 }
 
 int knitEncode(const KnitOptionsT& options)

@@ -45,7 +45,7 @@ KnitOptionsT parseKnitOptions(const std::vector<std::string>& args);
 const char* knitUsage();
 
 // The whole program: parses args (after the program name) and runs the mode they choose.
-// Returns the exit code.
+// Returns the exit code; a failed allocation anywhere prints "out of memory" and returns 40.
 int knitMain(const std::vector<std::string>& args);
 
 // Encode run (two or three positional arguments): input mesh, compressed output, optional raw

@@ -12,7 +12,6 @@
 #include <cmath>
 #include <memory>
 #include <new>
-#include <stdexcept>
 
 void prepareForSimplifying(MeshT& mesh)
 {
@@ -119,11 +118,6 @@ int whittleFile(const std::string& objIn, const std::string& pmOut, WhittleStats
     {
         // A mesh too large for the memory the run may use (a limit such as ulimit -v): the
         // partial output file has been removed on the way out.
-        meshDiagnostic("out of memory");
-        return kWhittleFailed;
-    }
-    catch (const std::length_error&)
-    {
         meshDiagnostic("out of memory");
         return kWhittleFailed;
     }

@@ -10,7 +10,6 @@
 
 #include <charconv>
 #include <cstring>
-#include <sys/stat.h>
 #include <unistd.h>
 
 namespace knit

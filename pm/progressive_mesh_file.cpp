@@ -8,6 +8,7 @@
 #include "mesh/diagnostics.h"
 
 #include "mesh/block_pool.h"
+#include "pm/float_text.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -43,10 +44,8 @@ template <class StringT> void appendInt(StringT& out, long long value)
 // A value in C's "%.12e" form (the form the writer's stream produces).
 template <class StringT> void appendFloat(StringT& out, float value)
 {
-    char buffer[64];
-    auto result = std::to_chars(buffer, buffer + sizeof buffer, double(value),
-                                std::chars_format::scientific, 12);
-    out.append(buffer, size_t(result.ptr - buffer));
+    char buffer[kScientific12Max];
+    out.append(buffer, size_t(writeScientific12(buffer, value) - buffer));
 }
 
 bool isBlank(char c)

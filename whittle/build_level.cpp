@@ -304,6 +304,9 @@ struct PassBuffersT
     HugeVectorT<uint32_t> gathered;
     // Per vertex index: the stamp of the pass whose sweep started fetching the vertex's ring.
     HugeVectorT<uint32_t> prefetched;
+    // Per listed dedge, when the pass lists vertex by vertex: its rank in edge-list order
+    // (2 x edge serial + side).
+    HugeVectorT<uint32_t> ranks;
     uint32_t stamp = 0;
     std::vector<RingEntryT> ring;
     std::vector<double> ringCosts;
@@ -327,6 +330,50 @@ void prefetchEnds(DedgeT d)
     __builtin_prefetch(e->next[1].edge());
     __builtin_prefetch(e->faceOf[0]);
     __builtin_prefetch(e->faceOf[1]);
+}
+
+// After a prefix sort of entries (key << 32 | list position) listed in some other order than the
+// edge list: puts each run of equal keys among the first `take` entries in the order of the
+// listed dedges' ranks, as a stable sort of the entries in edge-list order would have left it.
+// The run at the end of the prefix is followed past it: all entries of one key lie together in
+// the sorted part, and which of them fall within the prefix depends on their ranks.
+void orderTiesByRank(HugeVectorT<uint64_t>& order, size_t take, const HugeVectorT<uint32_t>& ranks)
+{
+    constexpr size_t kShortRun = 32;
+    auto rankOf = [&ranks](uint64_t entry) { return ranks[size_t(entry & 0xffffffffu)]; };
+    size_t i = 0;
+    while (i < take)
+    {
+        const uint64_t key = order[i] >> 32;
+        size_t j = i + 1;
+        while (j < order.size() && order[j] >> 32 == key)
+        {
+            ++j;
+        }
+        if (j - i <= kShortRun)
+        {
+            // Ranks are distinct, so any sort gives the one order.
+            std::sort(order.begin() + ptrdiff_t(i), order.begin() + ptrdiff_t(j),
+                      [&](uint64_t a, uint64_t b) { return rankOf(a) < rankOf(b); });
+        }
+        else
+        {
+            // Long runs (a flat region's zero costs) by a radix sort of (rank << 32 | position).
+            HugeVectorT<uint64_t> run;
+            HugeVectorT<uint64_t> scratch;
+            run.reserve(j - i);
+            for (size_t k = i; k < j; ++k)
+            {
+                run.push_back(uint64_t(rankOf(order[k])) << 32 | (order[k] & 0xffffffffu));
+            }
+            radixSortByUpperKey(run, scratch);
+            for (size_t k = i; k < j; ++k)
+            {
+                order[k] = key << 32 | (run[k - i] & 0xffffffffu);
+            }
+        }
+        i = j;
+    }
 }
 
 LevelReportT simplificationPass(ProgressiveMeshT& pm, std::vector<ListedDedgeT>* listing)
@@ -446,6 +493,113 @@ LevelReportT simplificationPass(ProgressiveMeshT& pm, std::vector<ListedDedgeT>*
         }
     };
 
+    // Lists the candidates vertex by vertex: one walk around each vertex gives the costs and the
+    // lengths of all dedges leaving it, with no sweep over the edge list and no costs waiting for
+    // their edge. The dedges come in vertex order, so each keeps its rank in edge-list order for
+    // the sort to order equal costs by (see orderTiesByRank). Returns false, having listed
+    // nothing, when the walks did not reach every dedge exactly once (a vertex with several
+    // fans): the edge sweep lists then. `longest` receives the longest edge length.
+    auto& ranks = buffers.ranks;
+    std::vector<std::pair<uint32_t, ListedDedgeT>> byRank;
+    auto listByVertices = [&](double below, double& longestSeen) -> bool
+    {
+        ranks.clear();
+        if (ranks.capacity() < 2 * edgeCount)
+        {
+            ranks.reserve(2 * edgeCount);
+        }
+        size_t reached = 0;
+        bool once = true;
+        longestSeen = 0.0;
+        // Rings are fetched some vertices ahead of their walk, the vertex records further ahead.
+        constexpr size_t kWalksAhead = 12;
+        constexpr size_t kRecordsAhead = 32;
+        RingPrefetcherT walks;
+        const VertexT* records = mesh.vertices().front();
+        const VertexT* rings = records;
+        for (size_t i = 0; i < kRecordsAhead && records != nullptr; ++i)
+        {
+            __builtin_prefetch(records);
+            records = records->nextInList;
+        }
+        for (size_t i = 0; i < kWalksAhead && rings != nullptr; ++i)
+        {
+            walks.start(rings);
+            walks.step();
+            rings = rings->nextInList;
+        }
+        for (const VertexT* v : mesh.vertices())
+        {
+            if (records != nullptr)
+            {
+                __builtin_prefetch(records);
+                records = records->nextInList;
+            }
+            if (rings != nullptr)
+            {
+                walks.start(rings);
+                rings = rings->nextInList;
+            }
+            walks.step();
+            gatherRing(v, limit, buffers.ring);
+            // A walk repeats a dedge only when it never comes back to its start and runs to the
+            // limit; a dedge reached from a vertex that is not its origin could be reached
+            // twice. Neither happens on a mesh whose walks behave.
+            if (buffers.ring.size() >= limit)
+            {
+                once = false;
+                break;
+            }
+            ringCosts(v, buffers.ring, buffers.ringCosts);
+            for (size_t i = 0; i < buffers.ring.size(); ++i)
+            {
+                const RingEntryT& entry = buffers.ring[i];
+                const uint64_t serial = entry.g.edge()->serial;
+                const size_t slot = 2 * size_t(serial) + size_t(entry.g.side());
+                if (serial >= kMaxSerials || entry.g.org() != v)
+                {
+                    once = false;
+                    break;
+                }
+                const float cost = float(buffers.ringCosts[i]);
+                ++reached;
+                // The same bits as the length measured from the edge's own end points.
+                const double len = distance(v->pos, entry.wPos);
+                longestSeen = std::max(longestSeen, len);
+                if (len < below)
+                {
+                    if (listing != nullptr)
+                    {
+                        byRank.push_back({uint32_t(slot), {entry.g, double(cost)}});
+                    }
+                    const uint64_t key = costKey(double(cost));
+                    lowestKey = std::min(lowestKey, key);
+                    highestKey = std::max(highestKey, key);
+                    order.push_back(key << 32 | uint64_t(dedges.size()));
+                    dedges.push_back(entry.g);
+                    buffers.origins.push_back(v->index);
+                    ranks.push_back(uint32_t(slot));
+                }
+            }
+            if (!once)
+            {
+                break;
+            }
+        }
+        if (once && reached == 2 * edgeCount)
+        {
+            return true;
+        }
+        dedges.clear();
+        buffers.origins.clear();
+        order.clear();
+        ranks.clear();
+        byRank.clear();
+        lowestKey = UINT32_MAX;
+        highestKey = 0;
+        return false;
+    };
+
     // One sweep over the edge list recomputes the edge weights (in edge-list order, as the whole
     // mesh recomputation does; unless they are deferred) and measures the lengths. After the first
     // pass the threshold is known beforehand, so the same sweep lists the candidates too.
@@ -522,32 +676,39 @@ LevelReportT simplificationPass(ProgressiveMeshT& pm, std::vector<ListedDedgeT>*
     };
     double shortest = 1e23;
     double longest = 0.0;
-    for (EdgeT* e : mesh.edges())
+    // Deferred edge quantities need no sweep over the edges; the first pass still measures them
+    // all before it knows its threshold.
+    const bool byVertex = !everyEdge;
+    bool listedByVertex = byVertex && !firstPass && listByVertices(threshold, longest);
+    if (!listedByVertex)
     {
-        if (!firstPass)
+        for (EdgeT* e : mesh.edges())
         {
-            fetchAhead();
-        }
-        else if (endsAhead != nullptr)
-        {
-            // The first pass only measures here; it lists in a second sweep. The edge records
-            // further on are fetched as in fetchAhead, so that following the list never waits.
-            __builtin_prefetch(endsAhead->vert[0]);
-            __builtin_prefetch(endsAhead->vert[1]);
-            __builtin_prefetch(reinterpret_cast<const void*>(
-                reinterpret_cast<uintptr_t>(endsAhead) + 16 * sizeof(EdgeT)));
-            endsAhead = endsAhead->nextInList;
-        }
-        if (everyEdge)
-        {
-            recomputeEdgeWeight(*e, unitWeights, fromSaved);
-        }
-        const double len = distance(e->vert[0]->pos, e->vert[1]->pos);
-        shortest = std::min(shortest, len);
-        longest = std::max(longest, len);
-        if (!firstPass && len < threshold)
-        {
-            list(e);
+            if (!firstPass)
+            {
+                fetchAhead();
+            }
+            else if (endsAhead != nullptr)
+            {
+                // The first pass only measures here; it lists in a second sweep. The edge records
+                // further on are fetched as in fetchAhead, so that following the list never waits.
+                __builtin_prefetch(endsAhead->vert[0]);
+                __builtin_prefetch(endsAhead->vert[1]);
+                __builtin_prefetch(reinterpret_cast<const void*>(
+                    reinterpret_cast<uintptr_t>(endsAhead) + 16 * sizeof(EdgeT)));
+                endsAhead = endsAhead->nextInList;
+            }
+            if (everyEdge)
+            {
+                recomputeEdgeWeight(*e, unitWeights, fromSaved);
+            }
+            const double len = distance(e->vert[0]->pos, e->vert[1]->pos);
+            shortest = std::min(shortest, len);
+            longest = std::max(longest, len);
+            if (!firstPass && len < threshold)
+            {
+                list(e);
+            }
         }
     }
     if (firstPass)
@@ -564,8 +725,14 @@ LevelReportT simplificationPass(ProgressiveMeshT& pm, std::vector<ListedDedgeT>*
         {
             ringsAhead = ringsAhead->nextInList;
         }
+        double longestAgain = 0.0;
+        listedByVertex = byVertex && listByVertices(threshold, longestAgain);
         for (EdgeT* e : mesh.edges())
         {
+            if (listedByVertex)
+            {
+                break;
+            }
             fetchAhead();
             // The length again rather than a stored one: the same bits, and the end points are
             // being read for the costs anyway.
@@ -582,6 +749,19 @@ LevelReportT simplificationPass(ProgressiveMeshT& pm, std::vector<ListedDedgeT>*
         std::min(order.size(), size_t(std::floor(double(pm.takeFraction) * double(dedges.size()))));
     // Only the candidates to be taken need their order.
     radixSortPrefixByUpperKey(order, buffers.scratch, take, lowestKey, highestKey);
+    if (listedByVertex)
+    {
+        orderTiesByRank(order, take, ranks);
+        if (listing != nullptr)
+        {
+            std::sort(byRank.begin(), byRank.end(),
+                      [](const auto& a, const auto& b) { return a.first < b.first; });
+            for (const auto& entry : byRank)
+            {
+                listing->push_back(entry.second);
+            }
+        }
+    }
 
     // The take list: the first `take` sorted candidates as (origin index << 32 | list position),
     // gathered in one sweep so that the loop below reads it in order.

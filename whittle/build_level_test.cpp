@@ -301,7 +301,8 @@ std::set<uintptr_t> neighbourhood(DedgeT d)
 
 // The pass costs the dedges of a vertex from one walk around it; every listed dedge must still
 // carry the cost its own walk gives, on closed, open and non-manifold meshes (where a walk misses
-// the dedges of the vertex's other fans), with all edges listed and with the first threshold.
+// the dedges of the vertex's other fans), with all edges listed and with the first threshold, in
+// edge-list order whether the pass lists along the edges or vertex by vertex.
 TEST(BuildLevelPass, listsEveryShortDedgeWithItsOwnCost)
 {
     meshgen::OptionsT irregular;
@@ -310,50 +311,103 @@ TEST(BuildLevelPass, listsEveryShortDedgeWithItsOwnCost)
     meshes.push_back(std::make_unique<LoadedT>(meshgen::torus(12, 9, irregular)));
     meshes.push_back(std::make_unique<LoadedT>(meshgen::grid(5, 4, irregular)));
     meshes.push_back(std::make_unique<LoadedT>(twoOctahedraSharingAVertex()));
-    for (const bool everyEdge : {true, false})
+    // Deferred edge quantities make the pass list vertex by vertex.
+    for (const auto mode : {MeshT::EdgeWeightModeT::kEveryEdge, MeshT::EdgeWeightModeT::kOnDemand})
     {
-        for (auto& loaded : meshes)
+        for (const bool everyEdge : {true, false})
         {
-            MeshT& mesh = loaded->mesh;
-            ProgressiveMeshT pm(mesh);
-            pm.takeFraction = 0.0f; // list and sort only: the mesh stays as it is
-            if (everyEdge)
+            for (auto& loaded : meshes)
             {
-                pm.lengthThreshold = 1e30f;
-                pm.lengthGrowth = 1.0f;
-            }
-            std::vector<ListedDedgeT> listing;
-            const LevelReportT report = buildLevel(pm, &listing);
-            const size_t limit = walkLimit(mesh);
-            size_t expected = 0;
-            std::vector<ListedDedgeT> wanted;
-            for (EdgeT* e : mesh.edges())
-            {
-                const Vec3dT along = Vec3dT(e->vert[1]->pos) - Vec3dT(e->vert[0]->pos);
-                if (!(length(along) < double(pm.lengthThreshold)))
+                MeshT& mesh = loaded->mesh;
+                mesh.edgeWeightMode = mode;
+                ProgressiveMeshT pm(mesh);
+                pm.takeFraction = 0.0f; // list and sort only: the mesh stays as it is
+                if (everyEdge)
                 {
-                    continue;
+                    pm.lengthThreshold = 1e30f;
+                    pm.lengthGrowth = 1.0f;
                 }
-                expected += 2;
-                for (int side = 0; side < 2; ++side)
+                std::vector<ListedDedgeT> listing;
+                const LevelReportT report = buildLevel(pm, &listing);
+                const size_t limit = walkLimit(mesh);
+                size_t expected = 0;
+                std::vector<ListedDedgeT> wanted;
+                for (EdgeT* e : mesh.edges())
                 {
-                    wanted.push_back(
-                        {e->dedge(side), double(float(collapseCost(e->dedge(side), limit)))});
+                    const Vec3dT along = Vec3dT(e->vert[1]->pos) - Vec3dT(e->vert[0]->pos);
+                    if (!(length(along) < double(pm.lengthThreshold)))
+                    {
+                        continue;
+                    }
+                    expected += 2;
+                    for (int side = 0; side < 2; ++side)
+                    {
+                        wanted.push_back(
+                            {e->dedge(side), double(float(collapseCost(e->dedge(side), limit)))});
+                    }
+                }
+                // In edge-list order, side 0 first, each with the cost its own walk gives.
+                ASSERT_EQ(listing.size(), wanted.size());
+                for (size_t i = 0; i < listing.size(); ++i)
+                {
+                    EXPECT_EQ(listing[i].dedge, wanted[i].dedge) << "position " << i;
+                    EXPECT_EQ(listing[i].cost, wanted[i].cost) << "position " << i;
+                }
+                EXPECT_EQ(report.candidates, expected);
+                EXPECT_EQ(report.collapses, 0u);
+                if (everyEdge)
+                {
+                    EXPECT_EQ(expected, 2 * mesh.edges().size());
                 }
             }
-            // In edge-list order, side 0 first, each with the cost its own walk gives.
-            ASSERT_EQ(listing.size(), wanted.size());
-            for (size_t i = 0; i < listing.size(); ++i)
-            {
-                EXPECT_EQ(listing[i].dedge, wanted[i].dedge) << "position " << i;
-                EXPECT_EQ(listing[i].cost, wanted[i].cost) << "position " << i;
-            }
-            EXPECT_EQ(report.candidates, expected);
-            EXPECT_EQ(report.collapses, 0u);
-            if (everyEdge)
-            {
-                EXPECT_EQ(expected, 2 * mesh.edges().size());
-            }
+        }
+    }
+}
+
+// With deferred edge quantities a pass lists vertex by vertex and orders equal costs by edge-list
+// rank afterwards; with every edge recomputed it lists along the edge list. Both must build the
+// same hierarchy: on a curved mesh, on a flat grid where most costs are an equal zero (long runs
+// of ties, some reaching past the taken prefix), and on a mesh with a non-manifold vertex (whose
+// walks miss dedges, so the vertex listing gives way to the edge sweep).
+TEST(BuildLevelPass, listingByVertexBuildsWhatTheEdgeSweepBuilds)
+{
+    meshgen::OptionsT irregular;
+    irregular.irregular = true;
+    const std::vector<std::string> sources = {
+        meshgen::toObj(meshgen::torus(24, 16, irregular)),
+        meshgen::toObj(meshgen::grid(30, 20, irregular)),
+        meshgen::toObj(meshgen::grid(3, 2)),
+        twoOctahedraSharingAVertex(),
+    };
+    for (const std::string& source : sources)
+    {
+        std::vector<std::unique_ptr<LoadedT>> runs;
+        std::vector<std::unique_ptr<ProgressiveMeshT>> pms;
+        for (const auto mode :
+             {MeshT::EdgeWeightModeT::kEveryEdge, MeshT::EdgeWeightModeT::kOnDemand})
+        {
+            runs.push_back(std::make_unique<LoadedT>(source));
+            runs.back()->mesh.edgeWeightMode = mode;
+            pms.push_back(std::make_unique<ProgressiveMeshT>(runs.back()->mesh));
+            simplifier(*pms.back());
+            simplifyAll(*pms.back());
+        }
+        const ProgressiveMeshT& sweep = *pms[0];
+        const ProgressiveMeshT& byVertex = *pms[1];
+        ASSERT_GT(sweep.colls.size(), 0u);
+        EXPECT_EQ(byVertex.levels, sweep.levels);
+        ASSERT_EQ(byVertex.colls.size(), sweep.colls.size());
+        for (size_t i = 0; i < sweep.colls.size(); ++i)
+        {
+            EXPECT_EQ(byVertex.colls[i].vertex, sweep.colls[i].vertex) << "collapse " << i;
+            EXPECT_EQ(byVertex.colls[i].ringPos, sweep.colls[i].ringPos) << "collapse " << i;
+        }
+        ASSERT_EQ(byVertex.vvs.size(), sweep.vvs.size());
+        for (size_t i = 0; i < sweep.vvs.size(); ++i)
+        {
+            EXPECT_EQ(byVertex.vvs[i].t1, sweep.vvs[i].t1) << "detail " << i;
+            EXPECT_EQ(byVertex.vvs[i].t2, sweep.vvs[i].t2) << "detail " << i;
+            EXPECT_EQ(byVertex.vvs[i].n, sweep.vvs[i].n) << "detail " << i;
         }
     }
 }

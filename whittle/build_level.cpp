@@ -512,8 +512,12 @@ LevelReportT simplificationPass(ProgressiveMeshT& pm, std::vector<ListedDedgeT>*
         bool once = true;
         longestSeen = 0.0;
         // Rings are fetched some vertices ahead of their walk, the vertex records further ahead.
-        constexpr size_t kWalksAhead = 12;
+        // The fetching walks step every other vertex: a step reads the record the previous one
+        // requested, and one vertex's costs take less time than a record takes to arrive.
+        constexpr size_t kWalksAhead = 24;
         constexpr size_t kRecordsAhead = 32;
+        constexpr size_t kVerticesPerStep = 2;
+        size_t sinceStep = 0;
         RingPrefetcherT walks;
         const VertexT* records = mesh.vertices().front();
         const VertexT* rings = records;
@@ -540,7 +544,11 @@ LevelReportT simplificationPass(ProgressiveMeshT& pm, std::vector<ListedDedgeT>*
                 walks.start(rings);
                 rings = rings->nextInList;
             }
-            walks.step();
+            if (++sinceStep == kVerticesPerStep)
+            {
+                sinceStep = 0;
+                walks.step();
+            }
             gatherRing(v, limit, buffers.ring);
             // A walk repeats a dedge only when it never comes back to its start and runs to the
             // limit; a dedge reached from a vertex that is not its origin could be reached

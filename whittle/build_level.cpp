@@ -14,6 +14,7 @@
 #include <cmath>
 #include <cstdint>
 #include <cstring>
+#include <queue>
 #include <vector>
 
 namespace
@@ -307,6 +308,12 @@ struct PassBuffersT
     // Per listed dedge, when the pass lists vertex by vertex: its rank in edge-list order
     // (2 x edge serial + side).
     HugeVectorT<uint32_t> ranks;
+    // Per vertex that listed dedges, when the pass lists vertex by vertex: the list position of
+    // its first dedge and of its cheapest (least key, then least rank).
+    HugeVectorT<uint32_t> segmentStarts;
+    HugeVectorT<uint32_t> segmentCheapest;
+    // The cheapest dedges of those vertices, as (key << 32 | segment), sorted.
+    HugeVectorT<uint64_t> cheapest;
     uint32_t stamp = 0;
     std::vector<RingEntryT> ring;
     std::vector<double> ringCosts;
@@ -337,10 +344,12 @@ void prefetchEnds(DedgeT d)
 // listed dedges' ranks, as a stable sort of the entries in edge-list order would have left it.
 // The run at the end of the prefix is followed past it: all entries of one key lie together in
 // the sorted part, and which of them fall within the prefix depends on their ranks.
-void orderTiesByRank(HugeVectorT<uint64_t>& order, size_t take, const HugeVectorT<uint32_t>& ranks)
+template <class RankOfT>
+void orderTiesByRank(HugeVectorT<uint64_t>& order, size_t take, const RankOfT& rankOfPayload)
 {
     constexpr size_t kShortRun = 32;
-    auto rankOf = [&ranks](uint64_t entry) { return ranks[size_t(entry & 0xffffffffu)]; };
+    auto rankOf = [&rankOfPayload](uint64_t entry)
+    { return rankOfPayload(size_t(entry & 0xffffffffu)); };
     size_t i = 0;
     while (i < take)
     {
@@ -374,6 +383,45 @@ void orderTiesByRank(HugeVectorT<uint64_t>& order, size_t take, const HugeVector
         }
         i = j;
     }
+}
+
+// The take-th smallest (key << 32 | rank) of the entries (key << 32 | list position) in `order`,
+// whose keys lie in [low, high]; 1 <= take <= order.size(). One pass counts the entries by the
+// leading digit of the key range, a second gathers those of the digit where the take-th falls.
+uint64_t selectCutoff(const HugeVectorT<uint64_t>& order, const HugeVectorT<uint32_t>& ranks,
+                      size_t take, uint64_t low, uint64_t high)
+{
+    constexpr int kDigitBits = 11;
+    int rest = 0;
+    while (((high - low) >> rest) >= (uint64_t(1) << kDigitBits))
+    {
+        ++rest;
+    }
+    auto digitOf = [&](uint64_t item) { return size_t(((item >> 32) - low) >> rest); };
+    std::vector<size_t> counts(size_t((high - low) >> rest) + 1, 0);
+    for (const uint64_t item : order)
+    {
+        ++counts[digitOf(item)];
+    }
+    size_t before = 0;
+    size_t digit = 0;
+    while (before + counts[digit] < take)
+    {
+        before += counts[digit];
+        ++digit;
+    }
+    std::vector<uint64_t> values;
+    values.reserve(counts[digit]);
+    for (size_t position = 0; position < order.size(); ++position)
+    {
+        if (digitOf(order[position]) == digit)
+        {
+            values.push_back((order[position] & ~uint64_t(0xffffffffu)) | ranks[position]);
+        }
+    }
+    const auto nth = values.begin() + ptrdiff_t(take - before - 1);
+    std::nth_element(values.begin(), nth, values.end());
+    return *nth;
 }
 
 LevelReportT simplificationPass(ProgressiveMeshT& pm, std::vector<ListedDedgeT>* listing)
@@ -504,6 +552,8 @@ LevelReportT simplificationPass(ProgressiveMeshT& pm, std::vector<ListedDedgeT>*
     auto listByVertices = [&](double below, double& longestSeen) -> bool
     {
         ranks.clear();
+        buffers.segmentStarts.clear();
+        buffers.segmentCheapest.clear();
         if (ranks.capacity() < 2 * edgeCount)
         {
             ranks.reserve(2 * edgeCount);
@@ -559,6 +609,9 @@ LevelReportT simplificationPass(ProgressiveMeshT& pm, std::vector<ListedDedgeT>*
                 break;
             }
             ringCosts(v, buffers.ring, buffers.ringCosts);
+            const size_t first = dedges.size();
+            uint64_t cheapestValue = UINT64_MAX;
+            size_t cheapestAt = first;
             for (size_t i = 0; i < buffers.ring.size(); ++i)
             {
                 const RingEntryT& entry = buffers.ring[i];
@@ -583,11 +636,21 @@ LevelReportT simplificationPass(ProgressiveMeshT& pm, std::vector<ListedDedgeT>*
                     const uint64_t key = costKey(double(cost));
                     lowestKey = std::min(lowestKey, key);
                     highestKey = std::max(highestKey, key);
+                    if ((key << 32 | slot) < cheapestValue)
+                    {
+                        cheapestValue = key << 32 | slot;
+                        cheapestAt = dedges.size();
+                    }
                     order.push_back(key << 32 | uint64_t(dedges.size()));
                     dedges.push_back(entry.g);
                     buffers.origins.push_back(v->index);
                     ranks.push_back(uint32_t(slot));
                 }
+            }
+            if (dedges.size() > first)
+            {
+                buffers.segmentStarts.push_back(uint32_t(first));
+                buffers.segmentCheapest.push_back(uint32_t(cheapestAt));
             }
             if (!once)
             {
@@ -602,6 +665,8 @@ LevelReportT simplificationPass(ProgressiveMeshT& pm, std::vector<ListedDedgeT>*
         buffers.origins.clear();
         order.clear();
         ranks.clear();
+        buffers.segmentStarts.clear();
+        buffers.segmentCheapest.clear();
         byRank.clear();
         lowestKey = UINT32_MAX;
         highestKey = 0;
@@ -755,11 +820,19 @@ LevelReportT simplificationPass(ProgressiveMeshT& pm, std::vector<ListedDedgeT>*
 
     const size_t take =
         std::min(order.size(), size_t(std::floor(double(pm.takeFraction) * double(dedges.size()))));
-    // Only the candidates to be taken need their order.
-    radixSortPrefixByUpperKey(order, buffers.scratch, take, lowestKey, highestKey);
+    // The take list, read in order by the loop below: the candidates to try as (origin index << 32
+    // | list position), in cost order.
+    auto& takeList = buffers.scratch;
+    // Listed vertex by vertex, the candidates of one origin lie together: after one of them
+    // collapses, or once the origin is set aside, the others are passed over. So only each
+    // origin's cheapest candidate is sorted, and when one fails its tests, the origin's next
+    // cheapest joins the candidates still to come (`later`). Only those among the first `take`
+    // in cost order count: (key << 32 | rank) up to `cutoff`.
+    uint64_t cutoff = 0;
+    auto valueAt = [&](size_t position)
+    { return (order[position] & ~uint64_t(0xffffffffu)) | ranks[position]; };
     if (listedByVertex)
     {
-        orderTiesByRank(order, take, ranks);
         if (listing != nullptr)
         {
             std::sort(byRank.begin(), byRank.end(),
@@ -769,23 +842,118 @@ LevelReportT simplificationPass(ProgressiveMeshT& pm, std::vector<ListedDedgeT>*
                 listing->push_back(entry.second);
             }
         }
-    }
-
-    // The take list: the first `take` sorted candidates as (origin index << 32 | list position),
-    // gathered in one sweep so that the loop below reads it in order.
-    auto& takeList = buffers.scratch;
-    takeList.resize(take);
-    // The origins are read in cost order, all over their array: fetch them some places ahead.
-    constexpr size_t kOriginsAhead = 48;
-    for (size_t i = 0; i < take; ++i)
-    {
-        if (i + kOriginsAhead < take)
+        auto& cheapest = buffers.cheapest;
+        cheapest.clear();
+        if (take > 0)
         {
-            __builtin_prefetch(&buffers.origins[size_t(order[i + kOriginsAhead] & 0xffffffffu)]);
+            cutoff = selectCutoff(order, ranks, take, lowestKey, highestKey);
+            for (size_t segment = 0; segment < buffers.segmentCheapest.size(); ++segment)
+            {
+                const size_t position = buffers.segmentCheapest[segment];
+                if (valueAt(position) <= cutoff)
+                {
+                    cheapest.push_back((order[position] & ~uint64_t(0xffffffffu)) | segment);
+                }
+            }
         }
-        const size_t position = size_t(order[i] & 0xffffffffu);
-        takeList[i] = uint64_t(uint32_t(buffers.origins[position])) << 32 | position;
+        radixSortPrefixByUpperKey(cheapest, takeList, cheapest.size(), lowestKey, highestKey);
+        orderTiesByRank(cheapest, cheapest.size(),
+                        [&](size_t segment) { return ranks[buffers.segmentCheapest[segment]]; });
+        takeList.resize(cheapest.size());
+        for (size_t i = 0; i < cheapest.size(); ++i)
+        {
+            const size_t position = buffers.segmentCheapest[size_t(cheapest[i] & 0xffffffffu)];
+            takeList[i] = uint64_t(uint32_t(buffers.origins[position])) << 32 | position;
+        }
     }
+    else
+    {
+        // Only the candidates to be taken need their order.
+        radixSortPrefixByUpperKey(order, buffers.scratch, take, lowestKey, highestKey);
+        takeList.resize(take);
+        // The origins are read in cost order, all over their array: fetch them some places ahead.
+        constexpr size_t kOriginsAhead = 48;
+        for (size_t i = 0; i < take; ++i)
+        {
+            if (i + kOriginsAhead < take)
+            {
+                __builtin_prefetch(
+                    &buffers.origins[size_t(order[i + kOriginsAhead] & 0xffffffffu)]);
+            }
+            const size_t position = size_t(order[i] & 0xffffffffu);
+            takeList[i] = uint64_t(uint32_t(buffers.origins[position])) << 32 | position;
+        }
+    }
+    using LaterT = std::pair<uint64_t, size_t>;
+    std::priority_queue<LaterT, std::vector<LaterT>, std::greater<LaterT>> later;
+    // After the candidate at `position` failed its tests: its origin's next cheapest candidate,
+    // if it is among those to take.
+    auto addNextOfOrigin = [&](size_t position)
+    {
+        if (!listedByVertex)
+        {
+            return;
+        }
+        const auto& starts = buffers.segmentStarts;
+        const size_t segment =
+            size_t(std::upper_bound(starts.begin(), starts.end(), uint32_t(position)) -
+                   starts.begin()) -
+            1;
+        const size_t end = segment + 1 < starts.size() ? starts[segment + 1] : dedges.size();
+        const uint64_t failed = valueAt(position);
+        uint64_t next = UINT64_MAX;
+        size_t nextAt = 0;
+        for (size_t other = starts[segment]; other < end; ++other)
+        {
+            const uint64_t value = valueAt(other);
+            if (value > failed && value <= cutoff && value < next)
+            {
+                next = value;
+                nextAt = other;
+            }
+        }
+        if (next != UINT64_MAX)
+        {
+            later.push({next, nextAt});
+        }
+    };
+    // Tests the candidate at `position`, whose origin is not set aside, and collapses it.
+    auto attempt = [&](size_t position)
+    {
+        const DedgeT d = dedges[position];
+        if (!isCollapseLegal(pm, *d.edge()))
+        {
+            addNextOfOrigin(position);
+            return;
+        }
+        const CollapseQualityT quality = collapseQuality(d, limit);
+        if (!(quality.minCos > 0.3 && quality.maxShape < 100.0))
+        {
+            addNextOfOrigin(position);
+            return;
+        }
+        VertexT* o = d.org();
+        VertexT* t = d.dest();
+        CollapseT record{o->index, t->index, -1, int32_t(pm.colls.size())};
+        record.ringPos = pm.ringPosition(o, t);
+        pm.colls.push_back(record);
+        pm.collapseStep(d);
+        ++report.collapses;
+    };
+    // Tries the later candidates that come before `value` in cost order.
+    auto attemptLaterBefore = [&](uint64_t value)
+    {
+        while (!later.empty() && later.top().first < value)
+        {
+            const size_t position = later.top().second;
+            later.pop();
+            if (!pm.isVertexSetAside(buffers.origins[position]))
+            {
+                attempt(position);
+            }
+        }
+    };
+    const size_t listed = takeList.size();
     // Sorted candidates lie all over memory. A scout runs ahead of the loop, passes over those
     // already set aside and queues the others, fetching their dedges, then their edge records and
     // finally their end points and neighbouring records as their turn approaches. Set-aside marks
@@ -805,7 +973,7 @@ LevelReportT simplificationPass(ProgressiveMeshT& pm, std::vector<ListedDedgeT>*
     size_t scout = 0;
     for (;;)
     {
-        while (tail - head < kAhead && scout < take)
+        while (tail - head < kAhead && scout < listed)
         {
             const uint64_t entry = takeList[scout++];
             if (!pm.isVertexSetAside(int32_t(entry >> 32)))
@@ -819,6 +987,10 @@ LevelReportT simplificationPass(ProgressiveMeshT& pm, std::vector<ListedDedgeT>*
             break;
         }
         const uint64_t entry = queue[head++ % kQueue];
+        if (!later.empty())
+        {
+            attemptLaterBefore(valueAt(size_t(entry & 0xffffffffu)));
+        }
         if (head + kMiddle < tail)
         {
             const size_t slot = (head + kMiddle) % kQueue;
@@ -846,24 +1018,9 @@ LevelReportT simplificationPass(ProgressiveMeshT& pm, std::vector<ListedDedgeT>*
         {
             cursors[j % kQueue].advance();
         }
-        const DedgeT d = dedges[size_t(entry & 0xffffffffu)];
-        if (!isCollapseLegal(pm, *d.edge()))
-        {
-            continue;
-        }
-        const CollapseQualityT quality = collapseQuality(d, limit);
-        if (!(quality.minCos > 0.3 && quality.maxShape < 100.0))
-        {
-            continue;
-        }
-        VertexT* o = d.org();
-        VertexT* t = d.dest();
-        CollapseT record{o->index, t->index, -1, int32_t(pm.colls.size())};
-        record.ringPos = pm.ringPosition(o, t);
-        pm.colls.push_back(record);
-        pm.collapseStep(d);
-        ++report.collapses;
+        attempt(size_t(entry & 0xffffffffu));
     }
+    attemptLaterBefore(UINT64_MAX);
     dedges.clear();
     return report;
 }

@@ -314,6 +314,8 @@ struct PassBuffersT
     HugeVectorT<uint32_t> segmentCheapest;
     // The cheapest dedges of those vertices, as (key << 32 | segment), sorted.
     HugeVectorT<uint64_t> cheapest;
+    // The listed dedges per upper half of their key (see selectCutoff).
+    std::vector<uint32_t> keyCounts;
     uint32_t stamp = 0;
     std::vector<RingEntryT> ring;
     std::vector<double> ringCosts;
@@ -385,24 +387,15 @@ void orderTiesByRank(HugeVectorT<uint64_t>& order, size_t take, const RankOfT& r
     }
 }
 
-// The take-th smallest (key << 32 | rank) of the entries (key << 32 | list position) in `order`,
-// whose keys lie in [low, high]; 1 <= take <= order.size(). One pass counts the entries by the
-// leading digit of the key range, a second gathers those of the digit where the take-th falls.
+// Entries counted by the upper half of their 32-bit key, for selectCutoff.
+constexpr size_t kKeyDigits = size_t(1) << 16;
+
+// The take-th smallest (key << 32 | rank) of the entries (key << 32 | list position) in `order`;
+// 1 <= take <= order.size(). `counts` holds the number of entries per upper half of the key: a
+// scan gathers those of the half where the take-th falls, and a selection among them finds it.
 uint64_t selectCutoff(const HugeVectorT<uint64_t>& order, const HugeVectorT<uint32_t>& ranks,
-                      size_t take, uint64_t low, uint64_t high)
+                      size_t take, const std::vector<uint32_t>& counts)
 {
-    constexpr int kDigitBits = 11;
-    int rest = 0;
-    while (((high - low) >> rest) >= (uint64_t(1) << kDigitBits))
-    {
-        ++rest;
-    }
-    auto digitOf = [&](uint64_t item) { return size_t(((item >> 32) - low) >> rest); };
-    std::vector<size_t> counts(size_t((high - low) >> rest) + 1, 0);
-    for (const uint64_t item : order)
-    {
-        ++counts[digitOf(item)];
-    }
     size_t before = 0;
     size_t digit = 0;
     while (before + counts[digit] < take)
@@ -414,7 +407,7 @@ uint64_t selectCutoff(const HugeVectorT<uint64_t>& order, const HugeVectorT<uint
     values.reserve(counts[digit]);
     for (size_t position = 0; position < order.size(); ++position)
     {
-        if (digitOf(order[position]) == digit)
+        if (order[position] >> 48 == digit)
         {
             values.push_back((order[position] & ~uint64_t(0xffffffffu)) | ranks[position]);
         }
@@ -554,6 +547,7 @@ LevelReportT simplificationPass(ProgressiveMeshT& pm, std::vector<ListedDedgeT>*
         ranks.clear();
         buffers.segmentStarts.clear();
         buffers.segmentCheapest.clear();
+        buffers.keyCounts.assign(kKeyDigits, 0);
         if (ranks.capacity() < 2 * edgeCount)
         {
             ranks.reserve(2 * edgeCount);
@@ -636,6 +630,7 @@ LevelReportT simplificationPass(ProgressiveMeshT& pm, std::vector<ListedDedgeT>*
                     const uint64_t key = costKey(double(cost));
                     lowestKey = std::min(lowestKey, key);
                     highestKey = std::max(highestKey, key);
+                    ++buffers.keyCounts[size_t(key >> 16)];
                     if ((key << 32 | slot) < cheapestValue)
                     {
                         cheapestValue = key << 32 | slot;
@@ -846,7 +841,7 @@ LevelReportT simplificationPass(ProgressiveMeshT& pm, std::vector<ListedDedgeT>*
         cheapest.clear();
         if (take > 0)
         {
-            cutoff = selectCutoff(order, ranks, take, lowestKey, highestKey);
+            cutoff = selectCutoff(order, ranks, take, buffers.keyCounts);
             for (size_t segment = 0; segment < buffers.segmentCheapest.size(); ++segment)
             {
                 const size_t position = buffers.segmentCheapest[segment];

@@ -290,6 +290,16 @@ private:
     int steps_ = kSteps;
 };
 
+// The dedges one vertex listed, when a pass lists vertex by vertex: their first list position,
+// the list position and (key << 32 | rank) of the cheapest, and the vertex's index.
+struct ListedRunT
+{
+    uint64_t value = 0;
+    uint32_t first = 0;
+    uint32_t cheapest = 0;
+    int32_t origin = 0;
+};
+
 // Reused buffers of the simplification pass. The listed candidates are kept as their dedges and
 // the indices of their origins at listing time, so that the take loop can pass over set-aside
 // ones without reaching into the mesh.
@@ -308,12 +318,12 @@ struct PassBuffersT
     // Per listed dedge, when the pass lists vertex by vertex: its rank in edge-list order
     // (2 x edge serial + side).
     HugeVectorT<uint32_t> ranks;
-    // Per vertex that listed dedges, when the pass lists vertex by vertex: the list position of
-    // its first dedge and of its cheapest (least key, then least rank).
-    HugeVectorT<uint32_t> segmentStarts;
-    HugeVectorT<uint32_t> segmentCheapest;
+    // Per vertex that listed dedges, when the pass lists vertex by vertex.
+    HugeVectorT<ListedRunT> segments;
     // The cheapest dedges of those vertices, as (key << 32 | segment), sorted.
     HugeVectorT<uint64_t> cheapest;
+    // Beside the take list, when listing by vertex: each candidate's (key << 32 | rank).
+    HugeVectorT<uint64_t> takeValues;
     // The listed dedges per upper half of their key (see selectCutoff).
     std::vector<uint32_t> keyCounts;
     uint32_t stamp = 0;
@@ -545,8 +555,7 @@ LevelReportT simplificationPass(ProgressiveMeshT& pm, std::vector<ListedDedgeT>*
     auto listByVertices = [&](double below, double& longestSeen) -> bool
     {
         ranks.clear();
-        buffers.segmentStarts.clear();
-        buffers.segmentCheapest.clear();
+        buffers.segments.clear();
         buffers.keyCounts.assign(kKeyDigits, 0);
         if (ranks.capacity() < 2 * edgeCount)
         {
@@ -644,8 +653,8 @@ LevelReportT simplificationPass(ProgressiveMeshT& pm, std::vector<ListedDedgeT>*
             }
             if (dedges.size() > first)
             {
-                buffers.segmentStarts.push_back(uint32_t(first));
-                buffers.segmentCheapest.push_back(uint32_t(cheapestAt));
+                buffers.segments.push_back(
+                    {cheapestValue, uint32_t(first), uint32_t(cheapestAt), v->index});
             }
             if (!once)
             {
@@ -660,8 +669,7 @@ LevelReportT simplificationPass(ProgressiveMeshT& pm, std::vector<ListedDedgeT>*
         buffers.origins.clear();
         order.clear();
         ranks.clear();
-        buffers.segmentStarts.clear();
-        buffers.segmentCheapest.clear();
+        buffers.segments.clear();
         byRank.clear();
         lowestKey = UINT32_MAX;
         highestKey = 0;
@@ -842,23 +850,32 @@ LevelReportT simplificationPass(ProgressiveMeshT& pm, std::vector<ListedDedgeT>*
         if (take > 0)
         {
             cutoff = selectCutoff(order, ranks, take, buffers.keyCounts);
-            for (size_t segment = 0; segment < buffers.segmentCheapest.size(); ++segment)
+            for (size_t segment = 0; segment < buffers.segments.size(); ++segment)
             {
-                const size_t position = buffers.segmentCheapest[segment];
-                if (valueAt(position) <= cutoff)
+                const uint64_t value = buffers.segments[segment].value;
+                if (value <= cutoff)
                 {
-                    cheapest.push_back((order[position] & ~uint64_t(0xffffffffu)) | segment);
+                    cheapest.push_back((value & ~uint64_t(0xffffffffu)) | segment);
                 }
             }
         }
         radixSortPrefixByUpperKey(cheapest, takeList, cheapest.size(), lowestKey, highestKey);
         orderTiesByRank(cheapest, cheapest.size(),
-                        [&](size_t segment) { return ranks[buffers.segmentCheapest[segment]]; });
+                        [&](size_t segment) { return uint32_t(buffers.segments[segment].value); });
         takeList.resize(cheapest.size());
+        buffers.takeValues.resize(cheapest.size());
+        // The runs are read in cost order, all over their array: fetch them some places ahead.
+        constexpr size_t kRunsAhead = 32;
         for (size_t i = 0; i < cheapest.size(); ++i)
         {
-            const size_t position = buffers.segmentCheapest[size_t(cheapest[i] & 0xffffffffu)];
-            takeList[i] = uint64_t(uint32_t(buffers.origins[position])) << 32 | position;
+            if (i + kRunsAhead < cheapest.size())
+            {
+                __builtin_prefetch(
+                    &buffers.segments[size_t(cheapest[i + kRunsAhead] & 0xffffffffu)]);
+            }
+            const ListedRunT& run = buffers.segments[size_t(cheapest[i] & 0xffffffffu)];
+            takeList[i] = uint64_t(uint32_t(run.origin)) << 32 | run.cheapest;
+            buffers.takeValues[i] = run.value;
         }
     }
     else
@@ -889,16 +906,17 @@ LevelReportT simplificationPass(ProgressiveMeshT& pm, std::vector<ListedDedgeT>*
         {
             return;
         }
-        const auto& starts = buffers.segmentStarts;
-        const size_t segment =
-            size_t(std::upper_bound(starts.begin(), starts.end(), uint32_t(position)) -
-                   starts.begin()) -
-            1;
-        const size_t end = segment + 1 < starts.size() ? starts[segment + 1] : dedges.size();
+        const auto& runs = buffers.segments;
+        const size_t segment = size_t(std::upper_bound(runs.begin(), runs.end(), uint32_t(position),
+                                                       [](uint32_t at, const ListedRunT& run)
+                                                       { return at < run.first; }) -
+                                      runs.begin()) -
+                               1;
+        const size_t end = segment + 1 < runs.size() ? runs[segment + 1].first : dedges.size();
         const uint64_t failed = valueAt(position);
         uint64_t next = UINT64_MAX;
         size_t nextAt = 0;
-        for (size_t other = starts[segment]; other < end; ++other)
+        for (size_t other = runs[segment].first; other < end; ++other)
         {
             const uint64_t value = valueAt(other);
             if (value > failed && value <= cutoff && value < next)
@@ -962,6 +980,7 @@ LevelReportT simplificationPass(ProgressiveMeshT& pm, std::vector<ListedDedgeT>*
     constexpr size_t kMiddle = 8;
     constexpr size_t kNear = 3;
     uint64_t queue[kQueue];
+    uint64_t queueValues[kQueue];
     NeighbourhoodFetchT cursors[kQueue];
     size_t head = 0;
     size_t tail = 0;
@@ -974,6 +993,7 @@ LevelReportT simplificationPass(ProgressiveMeshT& pm, std::vector<ListedDedgeT>*
             if (!pm.isVertexSetAside(int32_t(entry >> 32)))
             {
                 __builtin_prefetch(&dedges[size_t(entry & 0xffffffffu)]);
+                queueValues[tail % kQueue] = listedByVertex ? buffers.takeValues[scout - 1] : 0;
                 queue[tail++ % kQueue] = entry;
             }
         }
@@ -981,10 +1001,11 @@ LevelReportT simplificationPass(ProgressiveMeshT& pm, std::vector<ListedDedgeT>*
         {
             break;
         }
-        const uint64_t entry = queue[head++ % kQueue];
+        const uint64_t entry = queue[head % kQueue];
+        const uint64_t entryValue = queueValues[head++ % kQueue];
         if (!later.empty())
         {
-            attemptLaterBefore(valueAt(size_t(entry & 0xffffffffu)));
+            attemptLaterBefore(entryValue);
         }
         if (head + kMiddle < tail)
         {

@@ -457,11 +457,6 @@ LevelReportT simplificationPass(ProgressiveMeshT& pm, std::vector<ListedDedgeT>*
         std::fill(buffers.costs.begin(), buffers.costs.end(), 0);
         buffers.stamp = 1;
     }
-    if (buffers.gathered.size() < mesh.byIndex.size())
-    {
-        buffers.gathered.resize(mesh.byIndex.size(), 0);
-        buffers.prefetched.resize(mesh.byIndex.size(), 0);
-    }
     // The first pass lists the most dedges, the second nearly all; sizing the buffers for every
     // dedge at once spares regrowing (and touching fresh memory twice).
     const size_t edgeCount = mesh.edges().size();
@@ -472,10 +467,19 @@ LevelReportT simplificationPass(ProgressiveMeshT& pm, std::vector<ListedDedgeT>*
         order.reserve(2 * edgeCount);
         buffers.scratch.reserve(2 * edgeCount);
     }
-    if (buffers.costs.size() < 2 * edgeCount)
+    // Sized only for a pass that lists along the edge list.
+    auto sizeSweepBuffers = [&]()
     {
-        buffers.costs.resize(2 * edgeCount, 0);
-    }
+        if (buffers.gathered.size() < mesh.byIndex.size())
+        {
+            buffers.gathered.resize(mesh.byIndex.size(), 0);
+            buffers.prefetched.resize(mesh.byIndex.size(), 0);
+        }
+        if (buffers.costs.size() < 2 * edgeCount)
+        {
+            buffers.costs.resize(2 * edgeCount, 0);
+        }
+    };
 
     // The costs of all dedges leaving a vertex come from one walk around it, made when the sweep
     // meets the vertex's first edge: each ring is read once per pass instead of once per dedge
@@ -758,6 +762,10 @@ LevelReportT simplificationPass(ProgressiveMeshT& pm, std::vector<ListedDedgeT>*
     bool listedByVertex = byVertex && !firstPass && listByVertices(threshold, longest);
     if (!listedByVertex)
     {
+        if (!firstPass)
+        {
+            sizeSweepBuffers();
+        }
         for (EdgeT* e : mesh.edges())
         {
             if (!firstPass)
@@ -803,6 +811,10 @@ LevelReportT simplificationPass(ProgressiveMeshT& pm, std::vector<ListedDedgeT>*
         }
         double longestAgain = 0.0;
         listedByVertex = byVertex && listByVertices(threshold, longestAgain);
+        if (!listedByVertex)
+        {
+            sizeSweepBuffers();
+        }
         for (EdgeT* e : mesh.edges())
         {
             if (listedByVertex)

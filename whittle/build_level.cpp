@@ -315,8 +315,9 @@ struct PassBuffersT
     HugeVectorT<uint32_t> gathered;
     // Per vertex index: the stamp of the pass whose sweep started fetching the vertex's ring.
     HugeVectorT<uint32_t> prefetched;
-    // Per listed dedge, when the pass lists vertex by vertex: its rank in edge-list order
-    // (2 x edge serial + side).
+    // Per listed dedge, when the pass lists vertex by vertex: its cost key, and its rank in
+    // edge-list order (2 x edge serial + side). (`order` and `origins` stay empty then.)
+    HugeVectorT<uint32_t> keys;
     HugeVectorT<uint32_t> ranks;
     // Per vertex that listed dedges, when the pass lists vertex by vertex.
     HugeVectorT<ListedRunT> segments;
@@ -400,10 +401,10 @@ void orderTiesByRank(HugeVectorT<uint64_t>& order, size_t take, const RankOfT& r
 // Entries counted by the upper half of their 32-bit key, for selectCutoff.
 constexpr size_t kKeyDigits = size_t(1) << 16;
 
-// The take-th smallest (key << 32 | rank) of the entries (key << 32 | list position) in `order`;
-// 1 <= take <= order.size(). `counts` holds the number of entries per upper half of the key: a
-// scan gathers those of the half where the take-th falls, and a selection among them finds it.
-uint64_t selectCutoff(const HugeVectorT<uint64_t>& order, const HugeVectorT<uint32_t>& ranks,
+// The take-th smallest (key << 32 | rank) of the listed entries; 1 <= take <= keys.size().
+// `counts` holds the number of entries per upper half of the key: a scan gathers those of the half
+// where the take-th falls, and a selection among them finds it.
+uint64_t selectCutoff(const HugeVectorT<uint32_t>& keys, const HugeVectorT<uint32_t>& ranks,
                       size_t take, const std::vector<uint32_t>& counts)
 {
     size_t before = 0;
@@ -415,11 +416,11 @@ uint64_t selectCutoff(const HugeVectorT<uint64_t>& order, const HugeVectorT<uint
     }
     std::vector<uint64_t> values;
     values.reserve(counts[digit]);
-    for (size_t position = 0; position < order.size(); ++position)
+    for (size_t position = 0; position < keys.size(); ++position)
     {
-        if (order[position] >> 48 == digit)
+        if (keys[position] >> 16 == digit)
         {
-            values.push_back((order[position] & ~uint64_t(0xffffffffu)) | ranks[position]);
+            values.push_back(uint64_t(keys[position]) << 32 | ranks[position]);
         }
     }
     const auto nth = values.begin() + ptrdiff_t(take - before - 1);
@@ -556,13 +557,16 @@ LevelReportT simplificationPass(ProgressiveMeshT& pm, std::vector<ListedDedgeT>*
     // fans): the edge sweep lists then. `longest` receives the longest edge length.
     auto& ranks = buffers.ranks;
     std::vector<std::pair<uint32_t, ListedDedgeT>> byRank;
+    auto& keys = buffers.keys;
     auto listByVertices = [&](double below, double& longestSeen) -> bool
     {
+        keys.clear();
         ranks.clear();
         buffers.segments.clear();
         buffers.keyCounts.assign(kKeyDigits, 0);
         if (ranks.capacity() < 2 * edgeCount)
         {
+            keys.reserve(2 * edgeCount);
             ranks.reserve(2 * edgeCount);
         }
         size_t reached = 0;
@@ -649,9 +653,8 @@ LevelReportT simplificationPass(ProgressiveMeshT& pm, std::vector<ListedDedgeT>*
                         cheapestValue = key << 32 | slot;
                         cheapestAt = dedges.size();
                     }
-                    order.push_back(key << 32 | uint64_t(dedges.size()));
+                    keys.push_back(uint32_t(key));
                     dedges.push_back(entry.g);
-                    buffers.origins.push_back(v->index);
                     ranks.push_back(uint32_t(slot));
                 }
             }
@@ -670,8 +673,7 @@ LevelReportT simplificationPass(ProgressiveMeshT& pm, std::vector<ListedDedgeT>*
             return true;
         }
         dedges.clear();
-        buffers.origins.clear();
-        order.clear();
+        keys.clear();
         ranks.clear();
         buffers.segments.clear();
         byRank.clear();
@@ -833,8 +835,8 @@ LevelReportT simplificationPass(ProgressiveMeshT& pm, std::vector<ListedDedgeT>*
     report.longerEdge = !mesh.edges().empty() && longest >= threshold;
     report.candidates = dedges.size();
 
-    const size_t take =
-        std::min(order.size(), size_t(std::floor(double(pm.takeFraction) * double(dedges.size()))));
+    const size_t take = std::min(
+        dedges.size(), size_t(std::floor(double(pm.takeFraction) * double(dedges.size()))));
     // The take list, read in order by the loop below: the candidates to try as (origin index << 32
     // | list position), in cost order.
     auto& takeList = buffers.scratch;
@@ -845,7 +847,7 @@ LevelReportT simplificationPass(ProgressiveMeshT& pm, std::vector<ListedDedgeT>*
     // in cost order count: (key << 32 | rank) up to `cutoff`.
     uint64_t cutoff = 0;
     auto valueAt = [&](size_t position)
-    { return (order[position] & ~uint64_t(0xffffffffu)) | ranks[position]; };
+    { return uint64_t(keys[position]) << 32 | ranks[position]; };
     if (listedByVertex)
     {
         if (listing != nullptr)
@@ -861,7 +863,7 @@ LevelReportT simplificationPass(ProgressiveMeshT& pm, std::vector<ListedDedgeT>*
         cheapest.clear();
         if (take > 0)
         {
-            cutoff = selectCutoff(order, ranks, take, buffers.keyCounts);
+            cutoff = selectCutoff(keys, ranks, take, buffers.keyCounts);
             for (size_t segment = 0; segment < buffers.segments.size(); ++segment)
             {
                 const uint64_t value = buffers.segments[segment].value;
@@ -908,7 +910,8 @@ LevelReportT simplificationPass(ProgressiveMeshT& pm, std::vector<ListedDedgeT>*
             takeList[i] = uint64_t(uint32_t(buffers.origins[position])) << 32 | position;
         }
     }
-    using LaterT = std::pair<uint64_t, size_t>;
+    // (key << 32 | rank, origin index << 32 | list position)
+    using LaterT = std::pair<uint64_t, uint64_t>;
     std::priority_queue<LaterT, std::vector<LaterT>, std::greater<LaterT>> later;
     // After the candidate at `position` failed its tests: its origin's next cheapest candidate,
     // if it is among those to take.
@@ -939,7 +942,7 @@ LevelReportT simplificationPass(ProgressiveMeshT& pm, std::vector<ListedDedgeT>*
         }
         if (next != UINT64_MAX)
         {
-            later.push({next, nextAt});
+            later.push({next, uint64_t(uint32_t(runs[segment].origin)) << 32 | nextAt});
         }
     };
     // Tests the candidate at `position`, whose origin is not set aside, and collapses it.
@@ -970,11 +973,11 @@ LevelReportT simplificationPass(ProgressiveMeshT& pm, std::vector<ListedDedgeT>*
     {
         while (!later.empty() && later.top().first < value)
         {
-            const size_t position = later.top().second;
+            const uint64_t entry = later.top().second;
             later.pop();
-            if (!pm.isVertexSetAside(buffers.origins[position]))
+            if (!pm.isVertexSetAside(int32_t(entry >> 32)))
             {
-                attempt(position);
+                attempt(size_t(entry & 0xffffffffu));
             }
         }
     };

@@ -281,8 +281,22 @@ public:
         {
             v->used = false;
         }
+        // The end points of the edges further along the list are fetched while the marking goes
+        // on: they lie all over the vertex records.
+        constexpr size_t kEndsAhead = 16;
+        const E* ahead = edges_.front();
+        for (size_t i = 0; i < kEndsAhead && ahead != nullptr; ++i)
+        {
+            ahead = ahead->nextInList;
+        }
         for (E* e : edges_)
         {
+            if (ahead != nullptr)
+            {
+                __builtin_prefetch(ahead->vert[0], 1);
+                __builtin_prefetch(ahead->vert[1], 1);
+                ahead = ahead->nextInList;
+            }
             e->vert[0]->used = true;
             e->vert[1]->used = true;
         }

@@ -140,8 +140,41 @@ void MeshT::indexVertices()
 
 void MeshT::buildFaces()
 {
+    // Two places further along the edge list fetch what a face reads: far ahead the edge records
+    // of each side's next dedge, nearer (when those have arrived) the corners they lead to.
+    constexpr size_t kNextsAhead = 16;
+    constexpr size_t kCornersAhead = 8;
+    const EdgeT* nexts = edges_.front();
+    const EdgeT* corners = nexts;
+    for (size_t i = 0; i < kNextsAhead && nexts != nullptr; ++i)
+    {
+        nexts = nexts->nextInList;
+    }
+    for (size_t i = 0; i < kCornersAhead && corners != nullptr; ++i)
+    {
+        corners = corners->nextInList;
+    }
     for (EdgeT* e : edges_)
     {
+        if (nexts != nullptr)
+        {
+            __builtin_prefetch(nexts->next[0].edge());
+            __builtin_prefetch(nexts->next[1].edge());
+            __builtin_prefetch(nexts->vert[0]);
+            __builtin_prefetch(nexts->vert[1]);
+            nexts = nexts->nextInList;
+        }
+        if (corners != nullptr)
+        {
+            for (int side = 0; side < 2; ++side)
+            {
+                if (const DedgeT n = corners->next[side])
+                {
+                    __builtin_prefetch(n.dest());
+                }
+            }
+            corners = corners->nextInList;
+        }
         for (int side = 0; side < 2; ++side)
         {
             DedgeT d = e->dedge(side);

@@ -91,7 +91,7 @@ char* writeScientific12(char* out, float value)
         return general(out, value);
     }
     const uint64_t m = (bits & 0x7fffff) | 0x800000;
-    // value = m / 2^shift, with 1 <= shift <= 149.
+    // value = m / 2^shift, with 0 <= shift <= 149.
     const int shift = 150 - biased;
     // floor(b * log10(2)) for the binary exponent b: the decimal exponent or one below it.
     int exponent = ((biased - 127) * 1233) >> 12;
@@ -113,12 +113,16 @@ char* writeScientific12(char* out, float value)
     {
         return general(out, value); // not reached: the estimate is the exponent or one below it
     }
-    // Round the exact remainder to nearest, ties to even.
-    const U128 half = U128(1) << (shift - 1);
-    const U128 rest = scaled & ((U128(1) << shift) - 1);
-    if (rest > half || (rest == half && (digits & 1) != 0))
+    // Round the exact remainder to nearest, ties to even (none is left for the whole numbers
+    // from 2^23 on, whose shift is 0).
+    if (shift > 0)
     {
-        ++digits;
+        const U128 half = U128(1) << (shift - 1);
+        const U128 rest = scaled & ((U128(1) << shift) - 1);
+        if (rest > half || (rest == half && (digits & 1) != 0))
+        {
+            ++digits;
+        }
     }
     if (digits == kThirteenDigits)
     {

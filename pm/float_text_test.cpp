@@ -52,6 +52,9 @@ TEST(Scientific12, matchesTheCLibraryOnFixedValues)
                         1e-20f,
                         1.5e-38f,
                         1e-45f,
+                        8388608.0f, // whole numbers from 2^23 on: nothing to round
+                        8388609.0f,
+                        12345679.0f,
                         16777215.0f,
                         16777216.0f,
                         3.4028235e38f,

@@ -23,7 +23,7 @@ void prepareForSimplifying(MeshT& mesh)
     mesh.diagonal = float(length(extent));
 }
 
-void simplifyLevels(ProgressiveMeshT& pm)
+void simplifyLevels(ProgressiveMeshT& pm, bool deferEdgeQuantities)
 {
     MeshT& mesh = pm.mesh();
     // Positions never move in a simplification, so saved positions and normals would equal the
@@ -32,7 +32,8 @@ void simplifyLevels(ProgressiveMeshT& pm)
     mesh.trackSavedNormals = false;
     // Positions never move in a simplification and the collapses of one pass are independent, so
     // the edge quantities a collapse reads can be computed just before it.
-    mesh.edgeWeightMode = MeshT::EdgeWeightModeT::kOnDemand;
+    mesh.edgeWeightMode = deferEdgeQuantities ? MeshT::EdgeWeightModeT::kOnDemand
+                                              : MeshT::EdgeWeightModeT::kEveryEdge;
 
     pm.lengthGrowth = 2.0f;
     pm.takeFraction = 0.8f;

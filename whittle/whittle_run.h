@@ -30,8 +30,11 @@ void prepareForSimplifying(MeshT& mesh);
 
 // Builds levels on pm's prepared mesh until a pass removes no vertex (a pass that listed no
 // candidate while some edge is longer than the threshold is dropped and tried again with the
-// grown threshold). Leaves the base mesh in the mesh and the hierarchy in pm.
-void simplifyLevels(ProgressiveMeshT& pm);
+// grown threshold). Leaves the base mesh in the mesh and the hierarchy in pm. The edge quantities
+// are brought up to date around each collapse; with `deferEdgeQuantities` false, every edge's are
+// recomputed at each level start and the passes list along the edge list instead: the same
+// hierarchy, more slowly (for comparisons).
+void simplifyLevels(ProgressiveMeshT& pm, bool deferEdgeQuantities = true);
 
 // Statistics of one simplification run.
 struct WhittleStatsT

@@ -57,6 +57,26 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     requireConsistent(mesh);
     (void)pm.fileText(true);
 
+    // Listed along the edge list instead of vertex by vertex (every edge's quantities recomputed
+    // at each level start), the same mesh gives the same hierarchy.
+    {
+        MeshT again;
+        CurveListT againCurves;
+        fuzzRequire(readFuzzedObj(data, size, again, againCurves));
+        prepareForSimplifying(again);
+        ProgressiveMeshT sweep(again);
+        simplifyLevels(sweep, false);
+        fuzzRequire(sweep.levels == pm.levels);
+        fuzzRequire(sweep.colls.size() == pm.colls.size());
+        for (size_t i = 0; i < pm.colls.size(); ++i)
+        {
+            fuzzRequire(sweep.colls[i].vertex == pm.colls[i].vertex);
+            fuzzRequire(sweep.colls[i].vdex == pm.colls[i].vdex);
+            fuzzRequire(sweep.colls[i].ringPos == pm.colls[i].ringPos);
+        }
+        fuzzRequire(sweep.fileText(true) == pm.fileText(true));
+    }
+
     for (size_t i = pm.vvs.size(); i-- > 0;)
     {
         DedgeT first;

@@ -320,8 +320,8 @@ struct PassBuffersT
     HugeVectorT<uint32_t> keys;
     HugeVectorT<uint32_t> ranks;
     // Per vertex that listed dedges, when the pass lists vertex by vertex.
-    HugeVectorT<ListedRunT> segments;
-    // The cheapest dedges of those vertices, as (key << 32 | segment), sorted.
+    HugeVectorT<ListedRunT> runs;
+    // The cheapest dedges of those vertices, as (key << 32 | index in `runs`), sorted.
     HugeVectorT<uint64_t> cheapest;
     // Beside the take list, when listing by vertex: each candidate's (key << 32 | rank).
     HugeVectorT<uint64_t> takeValues;
@@ -352,19 +352,17 @@ void prefetchEnds(DedgeT d)
     __builtin_prefetch(e->faceOf[1]);
 }
 
-// After a prefix sort of entries (key << 32 | list position) listed in some other order than the
-// edge list: puts each run of equal keys among the first `take` entries in the order of the
-// listed dedges' ranks, as a stable sort of the entries in edge-list order would have left it.
-// The run at the end of the prefix is followed past it: all entries of one key lie together in
-// the sorted part, and which of them fall within the prefix depends on their ranks.
+// After a sort by key of entries (key << 32 | payload) listed in some other order than the edge
+// list: puts each run of equal keys in the order of the payloads' ranks in edge-list order, as a
+// stable sort of the entries in edge-list order would have left it.
 template <class RankOfT>
-void orderTiesByRank(HugeVectorT<uint64_t>& order, size_t take, const RankOfT& rankOfPayload)
+void orderTiesByRank(HugeVectorT<uint64_t>& order, const RankOfT& rankOfPayload)
 {
     constexpr size_t kShortRun = 32;
     auto rankOf = [&rankOfPayload](uint64_t entry)
     { return rankOfPayload(size_t(entry & 0xffffffffu)); };
     size_t i = 0;
-    while (i < take)
+    while (i < order.size())
     {
         const uint64_t key = order[i] >> 32;
         size_t j = i + 1;
@@ -554,7 +552,7 @@ LevelReportT simplificationPass(ProgressiveMeshT& pm, std::vector<ListedDedgeT>*
     // their edge. The dedges come in vertex order, so each keeps its rank in edge-list order for
     // the sort to order equal costs by (see orderTiesByRank). Returns false, having listed
     // nothing, when the walks did not reach every dedge exactly once (a vertex with several
-    // fans): the edge sweep lists then. `longest` receives the longest edge length.
+    // fans): the edge sweep lists then. `longestSeen` receives the longest edge length.
     auto& ranks = buffers.ranks;
     std::vector<std::pair<uint32_t, ListedDedgeT>> byRank;
     auto& keys = buffers.keys;
@@ -562,7 +560,7 @@ LevelReportT simplificationPass(ProgressiveMeshT& pm, std::vector<ListedDedgeT>*
     {
         keys.clear();
         ranks.clear();
-        buffers.segments.clear();
+        buffers.runs.clear();
         buffers.keyCounts.assign(kKeyDigits, 0);
         if (ranks.capacity() < 2 * edgeCount)
         {
@@ -660,7 +658,7 @@ LevelReportT simplificationPass(ProgressiveMeshT& pm, std::vector<ListedDedgeT>*
             }
             if (dedges.size() > first)
             {
-                buffers.segments.push_back(
+                buffers.runs.push_back(
                     {cheapestValue, uint32_t(first), uint32_t(cheapestAt), v->index});
             }
             if (!once)
@@ -675,7 +673,7 @@ LevelReportT simplificationPass(ProgressiveMeshT& pm, std::vector<ListedDedgeT>*
         dedges.clear();
         keys.clear();
         ranks.clear();
-        buffers.segments.clear();
+        buffers.runs.clear();
         byRank.clear();
         lowestKey = UINT32_MAX;
         highestKey = 0;
@@ -801,34 +799,30 @@ LevelReportT simplificationPass(ProgressiveMeshT& pm, std::vector<ListedDedgeT>*
     {
         pm.lengthThreshold = float((shortest + 1e-6) * 2.0);
         threshold = pm.lengthThreshold;
-        endsAhead = mesh.edges().front();
-        ringsAhead = mesh.edges().front();
-        for (size_t i = 0; i < kEndsAhead && endsAhead != nullptr; ++i)
-        {
-            endsAhead = endsAhead->nextInList;
-        }
-        for (size_t i = 0; i < kRingsAhead && ringsAhead != nullptr; ++i)
-        {
-            ringsAhead = ringsAhead->nextInList;
-        }
         double longestAgain = 0.0;
         listedByVertex = byVertex && listByVertices(threshold, longestAgain);
         if (!listedByVertex)
         {
             sizeSweepBuffers();
-        }
-        for (EdgeT* e : mesh.edges())
-        {
-            if (listedByVertex)
+            endsAhead = mesh.edges().front();
+            ringsAhead = mesh.edges().front();
+            for (size_t i = 0; i < kEndsAhead && endsAhead != nullptr; ++i)
             {
-                break;
+                endsAhead = endsAhead->nextInList;
             }
-            fetchAhead();
-            // The length again rather than a stored one: the same bits, and the end points are
-            // being read for the costs anyway.
-            if (distance(e->vert[0]->pos, e->vert[1]->pos) < threshold)
+            for (size_t i = 0; i < kRingsAhead && ringsAhead != nullptr; ++i)
             {
-                list(e);
+                ringsAhead = ringsAhead->nextInList;
+            }
+            for (EdgeT* e : mesh.edges())
+            {
+                fetchAhead();
+                // The length again rather than a stored one: the same bits, and the end points
+                // are being read for the costs anyway.
+                if (distance(e->vert[0]->pos, e->vert[1]->pos) < threshold)
+                {
+                    list(e);
+                }
             }
         }
     }
@@ -864,18 +858,17 @@ LevelReportT simplificationPass(ProgressiveMeshT& pm, std::vector<ListedDedgeT>*
         if (take > 0)
         {
             cutoff = selectCutoff(keys, ranks, take, buffers.keyCounts);
-            for (size_t segment = 0; segment < buffers.segments.size(); ++segment)
+            for (size_t run = 0; run < buffers.runs.size(); ++run)
             {
-                const uint64_t value = buffers.segments[segment].value;
+                const uint64_t value = buffers.runs[run].value;
                 if (value <= cutoff)
                 {
-                    cheapest.push_back((value & ~uint64_t(0xffffffffu)) | segment);
+                    cheapest.push_back((value & ~uint64_t(0xffffffffu)) | run);
                 }
             }
         }
         radixSortPrefixByUpperKey(cheapest, takeList, cheapest.size(), lowestKey, highestKey);
-        orderTiesByRank(cheapest, cheapest.size(),
-                        [&](size_t segment) { return uint32_t(buffers.segments[segment].value); });
+        orderTiesByRank(cheapest, [&](size_t run) { return uint32_t(buffers.runs[run].value); });
         takeList.resize(cheapest.size());
         buffers.takeValues.resize(cheapest.size());
         // The runs are read in cost order, all over their array: fetch them some places ahead.
@@ -884,10 +877,9 @@ LevelReportT simplificationPass(ProgressiveMeshT& pm, std::vector<ListedDedgeT>*
         {
             if (i + kRunsAhead < cheapest.size())
             {
-                __builtin_prefetch(
-                    &buffers.segments[size_t(cheapest[i + kRunsAhead] & 0xffffffffu)]);
+                __builtin_prefetch(&buffers.runs[size_t(cheapest[i + kRunsAhead] & 0xffffffffu)]);
             }
-            const ListedRunT& run = buffers.segments[size_t(cheapest[i] & 0xffffffffu)];
+            const ListedRunT& run = buffers.runs[size_t(cheapest[i] & 0xffffffffu)];
             takeList[i] = uint64_t(uint32_t(run.origin)) << 32 | run.cheapest;
             buffers.takeValues[i] = run.value;
         }
@@ -921,17 +913,17 @@ LevelReportT simplificationPass(ProgressiveMeshT& pm, std::vector<ListedDedgeT>*
         {
             return;
         }
-        const auto& runs = buffers.segments;
-        const size_t segment = size_t(std::upper_bound(runs.begin(), runs.end(), uint32_t(position),
-                                                       [](uint32_t at, const ListedRunT& run)
-                                                       { return at < run.first; }) -
-                                      runs.begin()) -
-                               1;
-        const size_t end = segment + 1 < runs.size() ? runs[segment + 1].first : dedges.size();
+        const auto& runs = buffers.runs;
+        const size_t run = size_t(std::upper_bound(runs.begin(), runs.end(), uint32_t(position),
+                                                   [](uint32_t at, const ListedRunT& candidate)
+                                                   { return at < candidate.first; }) -
+                                  runs.begin()) -
+                           1;
+        const size_t end = run + 1 < runs.size() ? runs[run + 1].first : dedges.size();
         const uint64_t failed = valueAt(position);
         uint64_t next = UINT64_MAX;
         size_t nextAt = 0;
-        for (size_t other = runs[segment].first; other < end; ++other)
+        for (size_t other = runs[run].first; other < end; ++other)
         {
             const uint64_t value = valueAt(other);
             if (value > failed && value <= cutoff && value < next)
@@ -942,7 +934,7 @@ LevelReportT simplificationPass(ProgressiveMeshT& pm, std::vector<ListedDedgeT>*
         }
         if (next != UINT64_MAX)
         {
-            later.push({next, uint64_t(uint32_t(runs[segment].origin)) << 32 | nextAt});
+            later.push({next, uint64_t(uint32_t(runs[run].origin)) << 32 | nextAt});
         }
     };
     // Tests the candidate at `position`, whose origin is not set aside, and collapses it.

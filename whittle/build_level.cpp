@@ -432,9 +432,12 @@ LevelReportT simplificationPass(ProgressiveMeshT& pm, std::vector<ListedDedgeT>*
     LevelReportT report;
     MeshT& mesh = pm.mesh();
     const size_t limit = walkLimit(mesh);
-    if (!pm.nonManifoldMarked)
+    // The first pass of an object measures its edges while marking.
+    EdgeLengthRangeT measured;
+    const bool marking = !pm.nonManifoldMarked;
+    if (marking)
     {
-        markNonManifoldVertices(pm);
+        markNonManifoldVertices(pm, &measured);
     }
 
     pm.beginPass();
@@ -757,10 +760,16 @@ LevelReportT simplificationPass(ProgressiveMeshT& pm, std::vector<ListedDedgeT>*
     double shortest = 1e23;
     double longest = 0.0;
     // Deferred edge quantities need no sweep over the edges; the first pass still measures them
-    // all before it knows its threshold.
+    // all before it knows its threshold, in the marking's sweep when it marks.
     const bool byVertex = !everyEdge;
     bool listedByVertex = byVertex && !firstPass && listByVertices(threshold, longest);
-    if (!listedByVertex)
+    if (firstPass && byVertex && marking)
+    {
+        // Positions have not moved since the marking measured the edges.
+        shortest = measured.shortest;
+        longest = measured.longest;
+    }
+    else if (!listedByVertex)
     {
         if (!firstPass)
         {
@@ -1259,7 +1268,7 @@ bool isCollapseLegal(ProgressiveMeshT& pm, EdgeT& edge)
            ((common[0] == l && common[1] == r) || (common[0] == r && common[1] == l));
 }
 
-void markNonManifoldVertices(ProgressiveMeshT& pm)
+void markNonManifoldVertices(ProgressiveMeshT& pm, EdgeLengthRangeT* lengths)
 {
     MeshT& mesh = pm.mesh();
     const size_t limit = walkLimit(mesh);
@@ -1288,6 +1297,14 @@ void markNonManifoldVertices(ProgressiveMeshT& pm)
             {
                 ++degree[index];
             }
+        }
+        if (lengths != nullptr)
+        {
+            // The end points' records are being read for their indices: their positions are at
+            // hand.
+            const double len = distance(e->vert[0]->pos, e->vert[1]->pos);
+            lengths->shortest = std::min(lengths->shortest, len);
+            lengths->longest = std::max(lengths->longest, len);
         }
     }
     pm.nonManifold.assign(count, 0);

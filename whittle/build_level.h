@@ -87,6 +87,15 @@ bool isCollapseLegal(ProgressiveMeshT& pm, EdgeT& edge);
 // order, -0 equals +0) and with every NaN after every number. The pass sorts its candidates so.
 std::vector<size_t> stableCostOrder(std::span<const double> costs);
 
+// The shortest and longest edge of a mesh (lengths in double from the end points' positions).
+struct EdgeLengthRangeT
+{
+    double shortest = 1e23;
+    double longest = 0.0;
+};
+
 // Fills pm.nonManifold: a vertex is marked when its ring walk does not reach every edge that ends
-// at it. Runs once per object (sets nonManifoldMarked).
-void markNonManifoldVertices(ProgressiveMeshT& pm);
+// at it. Runs once per object (sets nonManifoldMarked). The sweep over the edges that counts the
+// vertices' edges also measures them into `lengths` when it is not null, for a first pass that
+// needs its shortest edge before it can list anything.
+void markNonManifoldVertices(ProgressiveMeshT& pm, EdgeLengthRangeT* lengths = nullptr);

@@ -132,6 +132,18 @@ TEST(IsCollapseLegal, boundaryCases)
     EXPECT_GT(boundaryLegal, 4);
 }
 
+TEST(MarkNonManifoldVertices, measuresTheEdgesOnRequest)
+{
+    LoadedT tetrahedron(kTetrahedron);
+    ProgressiveMeshT pm(tetrahedron.mesh);
+    EdgeLengthRangeT lengths;
+    markNonManifoldVertices(pm, &lengths);
+    EXPECT_TRUE(pm.nonManifoldMarked);
+    EXPECT_EQ(std::count(pm.nonManifold.begin(), pm.nonManifold.end(), 1), 0);
+    EXPECT_EQ(lengths.shortest, 1.0);
+    EXPECT_EQ(lengths.longest, std::sqrt(2.0));
+}
+
 TEST(IsCollapseLegal, neverTouchesNonManifoldVertices)
 {
     LoadedT both(twoOctahedraSharingAVertex());

@@ -7,10 +7,11 @@
 #include "mesh/geometry.h"
 #include "pm/ring_walk.h"
 
+#include <algorithm>
 #include <array>
 #include <cmath>
+#include <cstdint>
 #include <numbers>
-#include <unordered_map>
 #include <vector>
 
 namespace
@@ -114,46 +115,50 @@ float coefficient(const EdgeT* e, int role)
 }
 
 // Accumulated prediction weights per vertex, kept in first-insertion order so that the sum runs
-// in ring walk order and repeats exactly from run to run.
+// in ring walk order and repeats exactly from run to run. The vertices are found through a small
+// open-addressed table of entry numbers: a ring's few dozen terms look up a dozen vertices or so,
+// and a scan of the entries would mispredict its exit on nearly every term.
 class WeightMapT
 {
 public:
+    WeightMapT() { slots_.assign(kInitialSlots, 0); }
+
     void clear()
     {
         entries_.clear();
-        lookup_.clear();
+        if (slots_.size() != kInitialSlots)
+        {
+            // A huge ring grew the table; the next ring is ordinary again.
+            slots_.assign(kInitialSlots, 0);
+            shift_ = kInitialShift;
+        }
+        else
+        {
+            std::fill(slots_.begin(), slots_.end(), 0);
+        }
     }
 
     void add(const VertexT* x, double w)
     {
-        if (entries_.size() < kLinearLimit)
+        const size_t mask = slots_.size() - 1;
+        for (size_t at = slotOf(x);; at = (at + 1) & mask)
         {
-            for (EntryT& entry : entries_)
+            const uint32_t slot = slots_[at];
+            if (slot == 0)
             {
-                if (entry.vertex == x)
+                entries_.push_back({x, w});
+                slots_[at] = uint32_t(entries_.size());
+                if (2 * entries_.size() > slots_.size())
                 {
-                    entry.weight += w;
-                    return;
+                    grow();
                 }
+                return;
             }
-            entries_.push_back({x, w});
-            if (entries_.size() == kLinearLimit)
+            if (entries_[slot - 1].vertex == x)
             {
-                for (size_t i = 0; i < entries_.size(); ++i)
-                {
-                    lookup_.emplace(entries_[i].vertex, i);
-                }
+                entries_[slot - 1].weight += w;
+                return;
             }
-            return;
-        }
-        auto [it, inserted] = lookup_.emplace(x, entries_.size());
-        if (inserted)
-        {
-            entries_.push_back({x, w});
-        }
-        else
-        {
-            entries_[it->second].weight += w;
         }
     }
 
@@ -165,9 +170,36 @@ public:
     const std::vector<EntryT>& entries() const { return entries_; }
 
 private:
-    static constexpr size_t kLinearLimit = 48;
+    static constexpr int kInitialShift = 58;
+    static constexpr size_t kInitialSlots = size_t(1) << (64 - kInitialShift);
+
+    // Vertex records are 64-byte aligned: the bits above those are mixed into the table index.
+    size_t slotOf(const VertexT* x) const
+    {
+        return size_t((uint64_t(reinterpret_cast<uintptr_t>(x)) >> 6) * 0x9E3779B97F4A7C15ull >>
+                      shift_);
+    }
+
+    void grow()
+    {
+        --shift_;
+        slots_.assign(2 * slots_.size(), 0);
+        const size_t mask = slots_.size() - 1;
+        for (size_t i = 0; i < entries_.size(); ++i)
+        {
+            size_t at = slotOf(entries_[i].vertex);
+            while (slots_[at] != 0)
+            {
+                at = (at + 1) & mask;
+            }
+            slots_[at] = uint32_t(i + 1);
+        }
+    }
+
     std::vector<EntryT> entries_;
-    std::unordered_map<const VertexT*, size_t> lookup_;
+    // Per table position: 1 + the entry's number, or 0 when free.
+    std::vector<uint32_t> slots_;
+    int shift_ = kInitialShift;
 };
 
 Vec3dT unit(const Vec3dT& v)

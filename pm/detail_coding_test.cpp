@@ -12,6 +12,7 @@
 #include <memory>
 #include <numbers>
 #include <random>
+#include <string>
 
 namespace
 {
@@ -327,6 +328,49 @@ TEST(DetailCodingPrediction, isAnAffineCombinationThatIgnoresTheVertex)
         EXPECT_EQ(predictVertex(v), p);
         v->pos = saved;
     }
+}
+
+TEST(DetailCodingPrediction, largeRingsPredictLikeSmallOnes)
+{
+    // A flat disc: a centre of 90 spokes inside a strip of two rings. The centre's prediction sums
+    // weights over 180 neighbours and vertices across, far more than ordinary rings, and by
+    // symmetry lands on the centre; the ring vertices' predictions are the same before and after.
+    constexpr int kSpokes = 90;
+    std::string obj = "v 0 0 0\n";
+    for (int ring = 1; ring <= 2; ++ring)
+    {
+        for (int i = 0; i < kSpokes; ++i)
+        {
+            const double angle = 2.0 * std::numbers::pi * (i + 0.5 * (ring - 1)) / kSpokes;
+            obj += "v " + std::to_string(ring * std::cos(angle)) + " " +
+                   std::to_string(ring * std::sin(angle)) + " 0\n";
+        }
+    }
+    auto inner = [](int i) { return 2 + (i % kSpokes); };
+    auto outer = [](int i) { return 2 + kSpokes + (i % kSpokes); };
+    for (int i = 0; i < kSpokes; ++i)
+    {
+        obj += "f 1 " + std::to_string(inner(i)) + " " + std::to_string(inner(i + 1)) + "\n";
+        obj += "f " + std::to_string(inner(i)) + " " + std::to_string(outer(i)) + " " +
+               std::to_string(inner(i + 1)) + "\n";
+        obj += "f " + std::to_string(inner(i + 1)) + " " + std::to_string(outer(i)) + " " +
+               std::to_string(outer(i + 1)) + "\n";
+    }
+    MeshT mesh;
+    buildObj(mesh, obj);
+    prepare(mesh);
+    mesh.recomputeEdgeWeights(false);
+    VertexT* centre = mesh.byIndex[0];
+    VertexT* spoke = mesh.byIndex[1];
+    const Vec3T before = predictVertex(spoke);
+    const Vec3T p = predictVertex(centre);
+    EXPECT_NEAR(p.x, 0.0, 1e-6);
+    EXPECT_NEAR(p.y, 0.0, 1e-6);
+    EXPECT_EQ(p.z, 0.0f);
+    centre->pos = {3, -2, 7};
+    EXPECT_EQ(predictVertex(centre), p);
+    centre->pos = {0, 0, 0};
+    EXPECT_EQ(predictVertex(spoke), before);
 }
 
 // Twin meshes from one source, prepared alike, with saved positions moved off the current ones

@@ -3,6 +3,7 @@
 // Record pools of the mesh core: edge and face records come from process-wide pools that carve
 // 64 KiB blocks, so that building a mesh of millions of faces makes no heap call per record.
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdlib>
 #include <new>
@@ -71,6 +72,13 @@ public:
         --live_;
         try
         {
+            if (free_.size() == free_.capacity())
+            {
+                // Room at once for every record carved so far, which the list can never exceed:
+                // a simplification gives back most of a large mesh's records, and growing the
+                // list by doubling would copy it and touch fresh memory several times over.
+                free_.reserve(std::max(2 * free_.capacity(), carved()));
+            }
             free_.push_back(reinterpret_cast<SlotT*>(record));
         }
         catch (...)
@@ -81,6 +89,11 @@ public:
 
     // Number of 64 KiB blocks obtained so far.
     size_t blockCount() const { return blocks_.size(); }
+    // Number of records cut from the blocks so far (taken, given back or not).
+    size_t carved() const
+    {
+        return blocks_.empty() ? 0 : (blocks_.size() - 1) * kRecordsPerBlock + used_;
+    }
     // Number of records taken and not given back.
     size_t liveCount() const { return live_; }
 

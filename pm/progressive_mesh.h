@@ -121,7 +121,8 @@ public:
     // must hold its removed edges (MeshT::holdRemovedEdges) until then.
     DetailPipelineT* deferEncoding = nullptr;
     // Per vertex index: 1 where several fans of faces meet, so that the vertex's ring walk does
-    // not reach all its edges. Filled by the level builder before its first pass or replay.
+    // not reach all its edges. Filled by the level builder before its first pass or replay; left
+    // empty when no vertex is marked (an index past the end is not marked).
     std::vector<uint8_t> nonManifold;
     bool nonManifoldMarked = false;
 

@@ -1307,7 +1307,9 @@ void markNonManifoldVertices(ProgressiveMeshT& pm, EdgeLengthRangeT* lengths)
             lengths->longest = std::max(lengths->longest, len);
         }
     }
-    pm.nonManifold.assign(count, 0);
+    // Filled only once a vertex is marked: a manifold mesh, the usual case, leaves it empty, so
+    // that the legality test finds no mark without reading an entry per vertex it asks about.
+    pm.nonManifold.clear();
 
     // A vertex whose fan walk (see ringSize) does not reach all of its edges has several fans.
     // The walks of kWalks vertices advance in turn, one edge each, so that each reads an edge
@@ -1334,6 +1336,10 @@ void markNonManifoldVertices(ProgressiveMeshT& pm, EdgeLengthRangeT* lengths)
         const size_t index = indexOf(walk.vertex);
         if (index != size_t(-1) && walk.steps != degree[index])
         {
+            if (pm.nonManifold.empty())
+            {
+                pm.nonManifold.assign(count, 0);
+            }
             pm.nonManifold[index] = 1;
         }
     };

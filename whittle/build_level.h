@@ -95,7 +95,7 @@ struct EdgeLengthRangeT
 };
 
 // Fills pm.nonManifold: a vertex is marked when its ring walk does not reach every edge that ends
-// at it. Runs once per object (sets nonManifoldMarked). The sweep over the edges that counts the
-// vertices' edges also measures them into `lengths` when it is not null, for a first pass that
-// needs its shortest edge before it can list anything.
+// at it; the vector stays empty when no vertex is. Runs once per object (sets nonManifoldMarked).
+// The sweep over the edges that counts the vertices' edges also measures them into `lengths` when
+// it is not null, for a first pass that needs its shortest edge before it can list anything.
 void markNonManifoldVertices(ProgressiveMeshT& pm, EdgeLengthRangeT* lengths = nullptr);

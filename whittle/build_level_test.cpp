@@ -139,7 +139,7 @@ TEST(MarkNonManifoldVertices, measuresTheEdgesOnRequest)
     EdgeLengthRangeT lengths;
     markNonManifoldVertices(pm, &lengths);
     EXPECT_TRUE(pm.nonManifoldMarked);
-    EXPECT_EQ(std::count(pm.nonManifold.begin(), pm.nonManifold.end(), 1), 0);
+    EXPECT_TRUE(pm.nonManifold.empty());
     EXPECT_EQ(lengths.shortest, 1.0);
     EXPECT_EQ(lengths.longest, std::sqrt(2.0));
 }

@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdlib>
 #include <new>
+#include <type_traits>
 #include <utility>
 #include <vector>
 
@@ -87,6 +88,24 @@ public:
         }
     }
 
+    // Destroys `record` (taken from this pool) without putting it on the free list: its slot is
+    // never handed out again. For records removed by work that takes no more of them, where a
+    // free list would only grow and be touched for nothing.
+    void discard(T* record) noexcept
+    {
+        record->~T();
+        --live_;
+    }
+
+    // Counts `record` (taken from this pool) as given back but leaves it as it is, valid, and
+    // never hands its slot out again. Only for records with nothing to destroy.
+    void abandon(T* record) noexcept
+    {
+        static_assert(std::is_trivially_destructible_v<T>);
+        (void)record;
+        --live_;
+    }
+
     // Number of 64 KiB blocks obtained so far.
     size_t blockCount() const { return blocks_.size(); }
     // Number of records cut from the blocks so far (taken, given back or not).
@@ -96,6 +115,8 @@ public:
     }
     // Number of records taken and not given back.
     size_t liveCount() const { return live_; }
+    // Number of records given back and waiting on the free list to be taken again.
+    size_t freeCount() const { return free_.size(); }
 
 private:
     // Blocks are cut from 2 MiB groups aligned to 2 MiB and offered to the kernel for huge pages:

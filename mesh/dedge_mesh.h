@@ -19,6 +19,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <type_traits>
 #include <vector>
 
 // One directed half of an edge: the edge record plus a side bit, packed into one word (records
@@ -208,6 +209,14 @@ public:
     // must own nothing else (no curve sets).
     bool keepRecordsAtExit = false;
 
+    // When cleared, the edges and faces removed from the mesh are not kept for reuse: removed
+    // edges are destroyed where they lie and retired faces stay where they are, valid, and
+    // neither goes back to its pool (the pools' blocks live as long as the process). For a
+    // process that builds one mesh and then only removes from it, such as a simplification of
+    // millions of faces: the free lists would grow by a pointer per removed record, touching
+    // tens of megabytes that nothing ever draws from.
+    bool reuseRemovedRecords = true;
+
     IntrusiveListT<V>& vertices() { return vertices_; }
     const IntrusiveListT<V>& vertices() const { return vertices_; }
     IntrusiveListT<E>& edges() { return edges_; }
@@ -232,11 +241,19 @@ public:
         return e;
     }
 
-    // Unlinks `e` from the edge list and gives it back to the edge pool.
+    // Unlinks `e` from the edge list and gives it back to the edge pool (destroys it in place
+    // unless reuseRemovedRecords).
     void deleteEdge(E* e)
     {
         edges_.unlink(e);
-        BlockPoolT<E>::instance().giveBack(e);
+        if (reuseRemovedRecords)
+        {
+            BlockPoolT<E>::instance().giveBack(e);
+        }
+        else
+        {
+            BlockPoolT<E>::instance().discard(e);
+        }
     }
 
     // A new face from the face pool, appended to the face list.
@@ -266,10 +283,19 @@ public:
     }
 
     // Unlinks `f` from the face list; the record stays valid and goes back to the face pool only
-    // when the mesh is destroyed.
+    // when the mesh is destroyed (never, when reuseRemovedRecords is cleared and the record has
+    // nothing to destroy).
     void retireFace(F* f)
     {
         faces_.unlink(f);
+        if constexpr (std::is_trivially_destructible_v<F>)
+        {
+            if (!reuseRemovedRecords)
+            {
+                BlockPoolT<F>::instance().abandon(f);
+                return;
+            }
+        }
         retiredFaces_.push_back(f);
     }
 

@@ -397,8 +397,7 @@ void MeshT::collapseTopology(DedgeT d, MeshListenerT* listener)
         }
         else
         {
-            edges_.unlink(e);
-            BlockPoolT<EdgeT>::instance().giveBack(e);
+            deleteEdge(e);
         }
     };
     if (listener != nullptr)

@@ -3,6 +3,7 @@
 // which must restore every face cycle, the edge set and the vertex dedge invariant.
 #include "mesh/mesh.h"
 
+#include "mesh/block_pool.h"
 #include "mesh/test_meshes.h"
 
 #include <gtest/gtest.h>
@@ -342,6 +343,44 @@ TEST(MeshTCollapse, interiorEdgeOfClosedMeshRemovesOneVertexThreeEdgesTwoFaces)
     EXPECT_EQ(mesh.edges().size(), e - 3);
     EXPECT_EQ(mesh.faces().size(), f - 2);
     EXPECT_EQ(checkInvariants(mesh, true), "");
+}
+
+TEST(MeshTCollapse, removedRecordsGoBackForReuseOnlyWhenReuseIsOn)
+{
+    auto& edges = BlockPoolT<EdgeT>::instance();
+    auto& faces = BlockPoolT<FaceT>::instance();
+    for (bool reuse : {true, false})
+    {
+        SCOPED_TRACE(reuse ? "reuse" : "no reuse");
+        const size_t edgesBefore = edges.liveCount();
+        const size_t facesBefore = faces.liveCount();
+        {
+            MeshT mesh;
+            build(mesh, meshgen::sphere(5, 6));
+            prepare(mesh);
+            mesh.reuseRemovedRecords = reuse;
+            const size_t liveEdges = edges.liveCount();
+            const size_t liveFaces = faces.liveCount();
+            const size_t freeEdges = edges.freeCount();
+            const size_t freeFaces = faces.freeCount();
+            for (int index : {10, 20})
+            {
+                DedgeT d = mesh.byIndex[size_t(index)]->dedge;
+                ASSERT_TRUE(collapseKeepsManifold(d));
+                mesh.collapse(d, nullptr);
+            }
+            EXPECT_EQ(checkInvariants(mesh, true), "");
+            // Removed edges leave the pool's count either way; retired faces only when they are
+            // not kept for the mesh's destruction.
+            EXPECT_EQ(edges.liveCount(), liveEdges - 6);
+            EXPECT_EQ(faces.liveCount(), reuse ? liveFaces : liveFaces - 4);
+            EXPECT_EQ(edges.freeCount(), reuse ? freeEdges + 6 : freeEdges);
+            EXPECT_EQ(faces.freeCount(), freeFaces);
+        }
+        // Whatever was not removed goes back when the mesh is destroyed.
+        EXPECT_EQ(edges.liveCount(), edgesBefore);
+        EXPECT_EQ(faces.liveCount(), facesBefore);
+    }
 }
 
 TEST(MeshTCollapse, boundaryEdgeKeepsFacelessDedgeAtTarget)

@@ -81,6 +81,8 @@ int simplify(const std::string& objIn, const std::string& pmOut, WhittleStatsT* 
         meshDiagnostic("cannot write " + pmOut);
         return kWhittleFailed;
     }
+    // The program simplifies this one mesh and ends: nothing takes the removed records again.
+    mesh.reuseRemovedRecords = false;
     ProgressiveMeshT pm(mesh);
     simplifyLevels(pm);
     if (!pm.detailsFinite())

@@ -157,8 +157,15 @@ void setEdgeQuantities(EdgeT& edge, const Vec3T& a, const Vec3T& b, const Vec3T&
     }
     else
     {
-        double x = dot(Vec3dT(n0), Vec3dT(n1));
-        edge.weight = float(0.1 + std::exp(-10.0 * (1.0 - x) * (1.0 - x)));
+        const double x = dot(Vec3dT(n0), Vec3dT(n1));
+        const double exponent = -10.0 * (1.0 - x) * (1.0 - x);
+        // Faces this close to coplanar (turning by less than about half a degree) put 0.1 +
+        // exp(exponent) within 2e-8 of 1.1, while the nearest values that round to another float
+        // lie 3.5e-8 below and 8e-8 above it: the weight is that of a flat edge, and the
+        // exponential, which a smooth mesh would otherwise evaluate for most of its edges, can
+        // be skipped.
+        constexpr float kFlatWeight = float(0.1 + 1.0);
+        edge.weight = exponent > -1e-8 ? kFlatWeight : float(0.1 + std::exp(exponent));
     }
 
     double ell = std::sqrt(squaredDistance(a, b));

@@ -1,5 +1,6 @@
-// Tests of the geometric quantities: the triangle formulas' special cases and the unfolding
-// coefficients of the square-diagonal example, with its "bad situation" diagnostics.
+// Tests of the geometric quantities: the triangle formulas' special cases, the unfolding
+// coefficients of the square-diagonal example, with its "bad situation" diagnostics, and the
+// dihedral weights of nearly flat edges.
 #include "mesh/geometry.h"
 
 #include "mesh/test_meshes.h"
@@ -78,6 +79,40 @@ TEST(Geometry, foldedPairAndUnitWeights)
     EXPECT_NEAR(e->kC, -2.0f, 1e-5);
     mesh.recomputeEdgeWeights(true);
     EXPECT_EQ(e->weight, 1.0f);
+}
+
+TEST(Geometry, nearlyFlatEdgesWeighExactlyAsTheExponentialGives)
+{
+    // Face normals turning by 0 to 2.4 degrees, across the angle below which the weight is that
+    // of a flat edge without the exponential, and normals a little longer than unit, whose dot
+    // product exceeds 1: every weight is the float the formula gives.
+    const Vec3T a{0, 0, 0};
+    const Vec3T b{1, 0, 0};
+    const Vec3T c{0.5f, 0.5f, 0};
+    const Vec3T d{0.5f, -0.5f, 0};
+    const Vec3T n0{0, 0, 1};
+    auto expected = [&](const Vec3T& n1)
+    {
+        const double x = dot(Vec3dT(n0), Vec3dT(n1));
+        return float(0.1 + std::exp(-10.0 * (1.0 - x) * (1.0 - x)));
+    };
+    EdgeT edge;
+    int flat = 0;
+    int turned = 0;
+    for (int i = 0; i <= 4000; ++i)
+    {
+        const double angle = 1e-5 * i;
+        for (const Vec3T n1 : {Vec3T{0, float(-std::sin(angle)), float(std::cos(angle))},
+                               Vec3T{0, 0, float(1.0 + 1e-7 * i)}})
+        {
+            setEdgeQuantities(edge, a, b, c, d, n0, n1, false);
+            ASSERT_EQ(edge.weight, expected(n1)) << "angle " << angle << " normal z " << n1.z;
+            ++(edge.weight == float(0.1 + 1.0) ? flat : turned);
+        }
+    }
+    // The sweep reaches weights below the flat one.
+    EXPECT_GT(flat, 0);
+    EXPECT_GT(turned, 0);
 }
 
 TEST(Geometry, oneSidedEdgesKeepTheirValues)

@@ -426,18 +426,25 @@ uint64_t selectCutoff(const HugeVectorT<uint32_t>& keys, const HugeVectorT<uint3
     return *nth;
 }
 
+// The two steps of markNonManifoldVertices, defined with it.
+std::vector<uint32_t> countVertexEdges(const MeshT& mesh, EdgeLengthRangeT* lengths);
+void markShortWalks(ProgressiveMeshT& pm, const std::vector<uint32_t>& degree);
+
 LevelReportT simplificationPass(ProgressiveMeshT& pm, std::vector<ListedDedgeT>* listing)
 {
     thread_local PassBuffersT buffers;
     LevelReportT report;
     MeshT& mesh = pm.mesh();
     const size_t limit = walkLimit(mesh);
-    // The first pass of an object measures its edges while marking.
+    // The first pass of an object counts the edges at each vertex for the marking and measures
+    // them on the way. The marking's walks wait for the listing: a listing vertex by vertex that
+    // succeeds has walked every vertex's ring and found all of its edges, so it marks nothing.
     EdgeLengthRangeT measured;
     const bool marking = !pm.nonManifoldMarked;
+    std::vector<uint32_t> vertexEdges;
     if (marking)
     {
-        markNonManifoldVertices(pm, &measured);
+        vertexEdges = countVertexEdges(mesh, &measured);
     }
 
     pm.beginPass();
@@ -833,6 +840,18 @@ LevelReportT simplificationPass(ProgressiveMeshT& pm, std::vector<ListedDedgeT>*
                     list(e);
                 }
             }
+        }
+    }
+    if (marking)
+    {
+        if (listedByVertex)
+        {
+            pm.nonManifold.clear();
+            pm.nonManifoldMarked = true;
+        }
+        else
+        {
+            markShortWalks(pm, vertexEdges);
         }
     }
     report.longerEdge = !mesh.edges().empty() && longest >= threshold;
@@ -1268,13 +1287,21 @@ bool isCollapseLegal(ProgressiveMeshT& pm, EdgeT& edge)
            ((common[0] == l && common[1] == r) || (common[0] == r && common[1] == l));
 }
 
-void markNonManifoldVertices(ProgressiveMeshT& pm, EdgeLengthRangeT* lengths)
+namespace
 {
-    MeshT& mesh = pm.mesh();
-    const size_t limit = walkLimit(mesh);
+
+// The vertex index of v when it lies in 0 .. count - 1, else size_t(-1).
+size_t indexBelow(const VertexT* v, size_t count)
+{
+    return v->index >= 0 && size_t(v->index) < count ? size_t(v->index) : size_t(-1);
+}
+
+// Per vertex index: the number of edges that end at the vertex. Measures the edges into
+// `lengths` on the way when it is not null.
+std::vector<uint32_t> countVertexEdges(const MeshT& mesh, EdgeLengthRangeT* lengths)
+{
     const size_t count = mesh.byIndex.size();
-    auto indexOf = [count](const VertexT* v)
-    { return v->index >= 0 && size_t(v->index) < count ? size_t(v->index) : size_t(-1); };
+    auto indexOf = [count](const VertexT* v) { return indexBelow(v, count); };
     // The end points of the edges further along the list are fetched while the count goes on.
     constexpr size_t kEndsAhead = 16;
     std::vector<uint32_t> degree(count, 0);
@@ -1307,6 +1334,17 @@ void markNonManifoldVertices(ProgressiveMeshT& pm, EdgeLengthRangeT* lengths)
             lengths->longest = std::max(lengths->longest, len);
         }
     }
+    return degree;
+}
+
+// Marks the vertices whose ring walk does not reach all `degree` edges of theirs (see
+// markNonManifoldVertices).
+void markShortWalks(ProgressiveMeshT& pm, const std::vector<uint32_t>& degree)
+{
+    MeshT& mesh = pm.mesh();
+    const size_t limit = walkLimit(mesh);
+    const size_t count = mesh.byIndex.size();
+    auto indexOf = [count](const VertexT* v) { return indexBelow(v, count); };
     // Filled only once a vertex is marked: a manifold mesh, the usual case, leaves it empty, so
     // that the legality test finds no mark without reading an entry per vertex it asks about.
     pm.nonManifold.clear();
@@ -1383,6 +1421,13 @@ void markNonManifoldVertices(ProgressiveMeshT& pm, EdgeLengthRangeT* lengths)
         }
     }
     pm.nonManifoldMarked = true;
+}
+
+} // namespace
+
+void markNonManifoldVertices(ProgressiveMeshT& pm, EdgeLengthRangeT* lengths)
+{
+    markShortWalks(pm, countVertexEdges(pm.mesh(), lengths));
 }
 
 ReplayEndT applyStoredCollapses(ProgressiveMeshT& pm)

@@ -180,6 +180,41 @@ TEST(IsCollapseLegal, neverTouchesNonManifoldVertices)
     }
 }
 
+// The first pass marks on its own, whichever way it lists: a vertex where two fans meet is marked
+// and never collapsed, and a manifold mesh has nothing marked.
+TEST(BuildLevelPass, firstPassMarksSharedVerticesItself)
+{
+    meshgen::OptionsT irregular;
+    irregular.irregular = true;
+    for (const auto mode : {MeshT::EdgeWeightModeT::kEveryEdge, MeshT::EdgeWeightModeT::kOnDemand})
+    {
+        SCOPED_TRACE(mode == MeshT::EdgeWeightModeT::kOnDemand ? "on demand" : "every edge");
+        LoadedT both(twoOctahedraSharingAVertex());
+        both.mesh.edgeWeightMode = mode;
+        ProgressiveMeshT sharing(both.mesh);
+        simplifier(sharing);
+        buildLevel(sharing);
+        EXPECT_TRUE(sharing.nonManifoldMarked);
+        ASSERT_EQ(sharing.nonManifold.size(), 11u);
+        EXPECT_EQ(std::count(sharing.nonManifold.begin(), sharing.nonManifold.end(), 1), 1);
+        EXPECT_EQ(sharing.nonManifold[0], 1);
+        simplifyAll(sharing);
+        for (const CollapseT& c : sharing.colls)
+        {
+            EXPECT_NE(c.vertex, 0);
+        }
+
+        LoadedT torus(meshgen::torus(12, 9, irregular));
+        torus.mesh.edgeWeightMode = mode;
+        ProgressiveMeshT closed(torus.mesh);
+        simplifier(closed);
+        buildLevel(closed);
+        EXPECT_TRUE(closed.nonManifoldMarked);
+        EXPECT_TRUE(closed.nonManifold.empty());
+        EXPECT_GT(closed.colls.size(), 0u);
+    }
+}
+
 TEST(StableCostOrder, sortsNumbersStablyAndNanLast)
 {
     const double nan = std::numeric_limits<double>::quiet_NaN();

@@ -184,25 +184,32 @@ public:
         }
     }
 
+    // Without branches on what the step reads: a walk's end is known only once its record has
+    // arrived, and a mispredicted branch on it would hold up the walks after it until then. The
+    // walks that go on are packed to the front in order.
     void step()
     {
-        for (size_t i = 0; i < count_;)
+        size_t kept = 0;
+        for (size_t i = 0; i < count_; ++i)
         {
-            WalkT& walk = walks_[i];
-            const EdgeT* e = walk.at.edge();
-            const int side = walk.at.side();
+            const DedgeT first = walks_[i].first;
+            const DedgeT at = walks_[i].at;
+            const int steps = walks_[i].steps + 1;
+            const EdgeT* e = at.edge();
+            const int side = at.side();
             __builtin_prefetch(e->vert[1 - side]);
             __builtin_prefetch(e->faceOf[side]);
             const DedgeT rotated = e->next[1 - side];
-            if (!rotated || rotated == walk.first || ++walk.steps == kMaxSteps)
-            {
-                walk = walks_[--count_];
-                continue;
-            }
+            // (A null dedge's record address is null; fetching it is a no-op.)
             __builtin_prefetch(rotated.edge());
-            walk.at = rotated;
-            ++i;
+            const int goesOn =
+                int(!rotated.isNull()) & int(rotated != first) & int(steps != kMaxSteps);
+            walks_[kept].first = first;
+            walks_[kept].at = rotated;
+            walks_[kept].steps = steps;
+            kept += size_t(goesOn);
         }
+        count_ = kept;
     }
 
 private:

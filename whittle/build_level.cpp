@@ -586,7 +586,10 @@ LevelReportT simplificationPass(ProgressiveMeshT& pm, std::vector<ListedDedgeT>*
         }
         size_t reached = 0;
         bool once = true;
-        longestSeen = 0.0;
+        // Kept in locals while the walks run, so that they stay in registers.
+        double longest = 0.0;
+        uint64_t lowest = UINT32_MAX;
+        uint64_t highest = 0;
         // Rings are fetched some vertices ahead of their walk, the vertex records further ahead.
         // The fetching walks step every other vertex: a step reads the record the previous one
         // requested, and one vertex's costs take less time than a record takes to arrive.
@@ -652,7 +655,7 @@ LevelReportT simplificationPass(ProgressiveMeshT& pm, std::vector<ListedDedgeT>*
                 ++reached;
                 // The same bits as the length measured from the edge's own end points.
                 const double len = distance(v->pos, entry.wPos);
-                longestSeen = std::max(longestSeen, len);
+                longest = std::max(longest, len);
                 if (len < below)
                 {
                     if (listing != nullptr)
@@ -660,8 +663,8 @@ LevelReportT simplificationPass(ProgressiveMeshT& pm, std::vector<ListedDedgeT>*
                         byRank.push_back({uint32_t(slot), {entry.g, double(cost)}});
                     }
                     const uint64_t key = costKey(double(cost));
-                    lowestKey = std::min(lowestKey, key);
-                    highestKey = std::max(highestKey, key);
+                    lowest = std::min(lowest, key);
+                    highest = std::max(highest, key);
                     ++buffers.keyCounts[size_t(key >> 16)];
                     if ((key << 32 | slot) < cheapestValue)
                     {
@@ -683,8 +686,11 @@ LevelReportT simplificationPass(ProgressiveMeshT& pm, std::vector<ListedDedgeT>*
                 break;
             }
         }
+        longestSeen = longest;
         if (once && reached == 2 * edgeCount)
         {
+            lowestKey = std::min(lowestKey, lowest);
+            highestKey = std::max(highestKey, highest);
             return true;
         }
         dedges.clear();

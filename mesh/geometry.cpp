@@ -5,8 +5,13 @@
 #include "mesh/diagnostics.h"
 
 #include <algorithm>
+#include <cfloat>
 #include <cmath>
 #include <sstream>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 namespace
 {
@@ -69,6 +74,131 @@ inline PlanePointT placePoint(PlanePointT q, PlanePointT qPrime, double cc, doub
     reportBadSituation(s, bb, cc);
     return q;
 }
+
+// The weight of an edge whose faces have the normals n0 and n1 (see recomputeEdgeWeight).
+float dihedralWeight(const Vec3T& n0, const Vec3T& n1, bool unitWeights)
+{
+    if (unitWeights)
+    {
+        return 1.0f;
+    }
+    const double x = dot(Vec3dT(n0), Vec3dT(n1));
+    const double exponent = -10.0 * (1.0 - x) * (1.0 - x);
+    // Faces this close to coplanar (turning by less than about half a degree) put 0.1 +
+    // exp(exponent) within 2e-8 of 1.1, while the nearest values that round to another float lie
+    // 3.5e-8 below and 8e-8 above it: the weight is that of a flat edge, and the exponential,
+    // which a smooth mesh would otherwise evaluate for most of its edges, can be skipped.
+    constexpr float kFlatWeight = float(0.1 + 1.0);
+    return exponent > -1e-8 ? kFlatWeight : float(0.1 + std::exp(exponent));
+}
+
+#if defined(__SSE2__)
+
+// Two doubles, one per edge of a pair: lane 0 for the first edge, lane 1 for the second. Each
+// operation rounds in each lane exactly as the same operation on one double does.
+using LanesT = __m128d;
+
+LanesT lanes(double first, double second)
+{
+    return _mm_set_pd(second, first);
+}
+
+LanesT both(double value)
+{
+    return _mm_set1_pd(value);
+}
+
+double firstLane(LanesT v)
+{
+    return _mm_cvtsd_f64(v);
+}
+
+double secondLane(LanesT v)
+{
+    return _mm_cvtsd_f64(_mm_unpackhi_pd(v, v));
+}
+
+// squaredDistance in each lane.
+LanesT squaredDistances(const Vec3T& a0, const Vec3T& b0, const Vec3T& a1, const Vec3T& b1)
+{
+    const LanesT dx = _mm_sub_pd(lanes(a0.x, a1.x), lanes(b0.x, b1.x));
+    const LanesT dy = _mm_sub_pd(lanes(a0.y, a1.y), lanes(b0.y, b1.y));
+    const LanesT dz = _mm_sub_pd(lanes(a0.z, a1.z), lanes(b0.z, b1.z));
+    return _mm_add_pd(_mm_add_pd(_mm_mul_pd(dx, dx), _mm_mul_pd(dy, dy)), _mm_mul_pd(dz, dz));
+}
+
+// toStoredFloat in each lane: both at once unless a lane lies beyond the float range, where a
+// conversion could round to the largest float instead of going to infinity.
+void storedFloats(LanesT v, float& first, float& second)
+{
+    const LanesT magnitude = _mm_andnot_pd(both(-0.0), v);
+    if (_mm_movemask_pd(_mm_cmpgt_pd(magnitude, both(double(FLT_MAX)))) == 0) [[likely]]
+    {
+        const __m128 narrowed = _mm_cvtpd_ps(v);
+        first = _mm_cvtss_f32(narrowed);
+        second = _mm_cvtss_f32(_mm_shuffle_ps(narrowed, narrowed, 1));
+        return;
+    }
+    first = toStoredFloat(firstLane(v));
+    second = toStoredFloat(secondLane(v));
+}
+
+// toStoredFloat in each lane, widened back to double.
+LanesT storedFloats(LanesT v)
+{
+    const LanesT magnitude = _mm_andnot_pd(both(-0.0), v);
+    if (_mm_movemask_pd(_mm_cmpgt_pd(magnitude, both(double(FLT_MAX)))) == 0) [[likely]]
+    {
+        return _mm_cvtps_pd(_mm_cvtpd_ps(v));
+    }
+    return lanes(double(toStoredFloat(firstLane(v))), double(toStoredFloat(secondLane(v))));
+}
+
+// A PlanePointT in each lane.
+struct PlanePointsT
+{
+    LanesT x;
+    LanesT y;
+};
+
+PlanePointsT minus(PlanePointsT p, PlanePointsT q)
+{
+    return {_mm_sub_pd(p.x, q.x), _mm_sub_pd(p.y, q.y)};
+}
+
+LanesT planeCross(PlanePointsT p, PlanePointsT q)
+{
+    return _mm_sub_pd(_mm_mul_pd(p.x, q.y), _mm_mul_pd(p.y, q.x));
+}
+
+// placePoint in each lane, when neither lane has a degenerate base or distances that do not fit
+// (false, with `placed` unset, otherwise: the caller then goes one edge at a time, so that the
+// diagnostics come as they would).
+bool placePoints(PlanePointsT q, PlanePointsT qPrime, LanesT cc, LanesT bb, PlanePointsT& placed)
+{
+    const PlanePointsT u = minus(qPrime, q);
+    const LanesT s = _mm_add_pd(_mm_mul_pd(u.x, u.x), _mm_mul_pd(u.y, u.y));
+    // Both lanes above 1e-20 (a NaN is not).
+    if (_mm_movemask_pd(_mm_cmpgt_pd(s, both(1e-20))) != 3)
+    {
+        return false;
+    }
+    const LanesT ccs = _mm_div_pd(cc, s);
+    const LanesT e =
+        _mm_div_pd(_mm_add_pd(_mm_sub_pd(ccs, _mm_div_pd(bb, s)), both(1.0)), both(2.0));
+    const LanesT h = _mm_sub_pd(ccs, _mm_mul_pd(e, e));
+    if (_mm_movemask_pd(_mm_cmpgt_pd(h, both(-0.1))) != 3)
+    {
+        return false;
+    }
+    // std::max(h, 0.0) keeps h when it is not below 0 (a -0 stays -0, whose root is -0).
+    const LanesT r = _mm_sqrt_pd(lanes(std::max(firstLane(h), 0.0), std::max(secondLane(h), 0.0)));
+    placed.x = _mm_sub_pd(_mm_add_pd(q.x, _mm_mul_pd(e, u.x)), _mm_mul_pd(r, u.y));
+    placed.y = _mm_add_pd(_mm_add_pd(q.y, _mm_mul_pd(e, u.y)), _mm_mul_pd(r, u.x));
+    return true;
+}
+
+#endif
 
 } // namespace
 
@@ -151,22 +281,7 @@ bool recomputeEdgeWeight(EdgeT& edge, bool unitWeights, bool fromSaved)
 void setEdgeQuantities(EdgeT& edge, const Vec3T& a, const Vec3T& b, const Vec3T& c, const Vec3T& d,
                        const Vec3T& n0, const Vec3T& n1, bool unitWeights)
 {
-    if (unitWeights)
-    {
-        edge.weight = 1.0f;
-    }
-    else
-    {
-        const double x = dot(Vec3dT(n0), Vec3dT(n1));
-        const double exponent = -10.0 * (1.0 - x) * (1.0 - x);
-        // Faces this close to coplanar (turning by less than about half a degree) put 0.1 +
-        // exp(exponent) within 2e-8 of 1.1, while the nearest values that round to another float
-        // lie 3.5e-8 below and 8e-8 above it: the weight is that of a flat edge, and the
-        // exponential, which a smooth mesh would otherwise evaluate for most of its edges, can
-        // be skipped.
-        constexpr float kFlatWeight = float(0.1 + 1.0);
-        edge.weight = exponent > -1e-8 ? kFlatWeight : float(0.1 + std::exp(exponent));
-    }
+    edge.weight = dihedralWeight(n0, n1, unitWeights);
 
     double ell = std::sqrt(squaredDistance(a, b));
     PlanePointT a0{0.0, 0.0};
@@ -182,4 +297,43 @@ void setEdgeQuantities(EdgeT& edge, const Vec3T& a, const Vec3T& b, const Vec3T&
     edge.kB = toStoredFloat(-gamma * ell / (alpha * beta));
     edge.kC = toStoredFloat(ell / alpha);
     edge.kD = toStoredFloat(ell / beta);
+}
+
+void setEdgeQuantitiesPair(EdgeT& first, const EdgeDiamondT& p, EdgeT& second,
+                           const EdgeDiamondT& q, bool unitWeights)
+{
+#if defined(__SSE2__)
+    const LanesT ell = _mm_sqrt_pd(squaredDistances(*p.a, *p.b, *q.a, *q.b));
+    const PlanePointsT a0{both(0.0), both(0.0)};
+    const PlanePointsT b0{ell, both(0.0)};
+    PlanePointsT c0;
+    PlanePointsT d0;
+    if (placePoints(a0, b0, squaredDistances(*p.a, *p.c, *q.a, *q.c),
+                    squaredDistances(*p.b, *p.c, *q.b, *q.c), c0) &&
+        placePoints(b0, a0, squaredDistances(*p.b, *p.d, *q.b, *q.d),
+                    squaredDistances(*p.a, *p.d, *q.a, *q.d), d0))
+    {
+        const LanesT alpha =
+            storedFloats(_mm_sub_pd(planeCross(minus(b0, c0), minus(a0, c0)), both(1e-15)));
+        const LanesT beta =
+            storedFloats(_mm_sub_pd(planeCross(minus(a0, d0), minus(b0, d0)), both(1e-15)));
+        const LanesT gamma = _mm_add_pd(planeCross(minus(c0, a0), minus(d0, a0)), both(1e-15));
+        const LanesT delta = _mm_add_pd(planeCross(minus(d0, b0), minus(c0, b0)), both(1e-15));
+        const LanesT sign = both(-0.0);
+        const LanesT product = _mm_mul_pd(alpha, beta);
+        const LanesT kA = _mm_div_pd(_mm_mul_pd(_mm_xor_pd(delta, sign), ell), product);
+        const LanesT kB = _mm_div_pd(_mm_mul_pd(_mm_xor_pd(gamma, sign), ell), product);
+        const LanesT kC = _mm_div_pd(ell, alpha);
+        const LanesT kD = _mm_div_pd(ell, beta);
+        first.weight = dihedralWeight(*p.n0, *p.n1, unitWeights);
+        second.weight = dihedralWeight(*q.n0, *q.n1, unitWeights);
+        storedFloats(kA, first.kA, second.kA);
+        storedFloats(kB, first.kB, second.kB);
+        storedFloats(kC, first.kC, second.kC);
+        storedFloats(kD, first.kD, second.kD);
+        return;
+    }
+#endif
+    setEdgeQuantities(first, *p.a, *p.b, *p.c, *p.d, *p.n0, *p.n1, unitWeights);
+    setEdgeQuantities(second, *q.a, *q.b, *q.c, *q.d, *q.n0, *q.n1, unitWeights);
 }

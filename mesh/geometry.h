@@ -40,5 +40,23 @@ bool recomputeEdgeWeight(EdgeT& edge, bool unitWeights, bool fromSaved);
 
 // What recomputeEdgeWeight sets, from the positions given: a = vert[0], b = vert[1], c and d the
 // third corners of side 0's and side 1's faces, n0 and n1 those faces' normals.
-void setEdgeQuantities(EdgeT& edge, const Vec3T& a, const Vec3T& b, const Vec3T& c,
-                       const Vec3T& d, const Vec3T& n0, const Vec3T& n1, bool unitWeights);
+void setEdgeQuantities(EdgeT& edge, const Vec3T& a, const Vec3T& b, const Vec3T& c, const Vec3T& d,
+                       const Vec3T& n0, const Vec3T& n1, bool unitWeights);
+
+// The positions and face normals that setEdgeQuantities reads for one edge.
+struct EdgeDiamondT
+{
+    const Vec3T* a = nullptr;
+    const Vec3T* b = nullptr;
+    const Vec3T* c = nullptr;
+    const Vec3T* d = nullptr;
+    const Vec3T* n0 = nullptr;
+    const Vec3T* n1 = nullptr;
+};
+
+// setEdgeQuantities(first, p...) and then setEdgeQuantities(second, q...) for two different
+// edges: the same values and diagnostics in the same order. Where the processor computes pairs of
+// doubles, the two unfoldings run side by side, one edge per lane: each is one long chain of
+// square roots and divisions, and two of them take little longer than one.
+void setEdgeQuantitiesPair(EdgeT& first, const EdgeDiamondT& p, EdgeT& second,
+                           const EdgeDiamondT& q, bool unitWeights);

@@ -7,7 +7,12 @@
 
 #include <gtest/gtest.h>
 
+#include <bit>
 #include <cmath>
+#include <cstdint>
+#include <random>
+#include <string>
+#include <vector>
 
 using namespace meshtest;
 
@@ -144,4 +149,90 @@ TEST(Geometry, degenerateUnfoldingReportsBadSituation)
 
     // The other message needs distances that break the triangle inequality, which points in
     // space never do; it guards against rounding only.
+}
+
+TEST(Geometry, edgePairsGiveWhatSingleEdgesGive)
+{
+    // Diamonds at scales from tiny to near the float range, where the coefficients overflow, and
+    // the rare ones: a zero-length edge, a corner on the edge, coincident corners, a corner far
+    // out. Each pair must set the bits two single calls set and report what they report, in the
+    // same order.
+    std::mt19937 random(17);
+    std::uniform_real_distribution<float> unit(-1.0f, 1.0f);
+    struct DiamondT
+    {
+        Vec3T a, b, c, d, n0, n1;
+    };
+    std::vector<DiamondT> diamonds;
+    for (const float scale : {1e-30f, 1e-6f, 1.0f, 1e6f, 1e19f, 1e30f, 3e38f})
+    {
+        for (int i = 0; i < 200; ++i)
+        {
+            auto point = [&] {
+                return Vec3T{unit(random) * scale, unit(random) * scale, unit(random) * scale};
+            };
+            DiamondT diamond{point(), point(), point(), point(), {}, {}};
+            switch (i % 10)
+            {
+            case 1:
+                diamond.b = diamond.a;
+                break;
+            case 2:
+                diamond.c = diamond.a;
+                break;
+            case 3:
+                diamond.d = diamond.b;
+                break;
+            case 4:
+                diamond.c = {diamond.a.x * 0.5f + diamond.b.x * 0.5f,
+                             diamond.a.y * 0.5f + diamond.b.y * 0.5f,
+                             diamond.a.z * 0.5f + diamond.b.z * 0.5f};
+                break;
+            case 5:
+                diamond.d = diamond.c;
+                break;
+            default:
+                break;
+            }
+            diamond.n0 = unitNormal(diamond.a, diamond.b, diamond.c);
+            diamond.n1 = unitNormal(diamond.b, diamond.a, diamond.d);
+            diamonds.push_back(diamond);
+        }
+    }
+    auto bitsOf = [](const EdgeT& e)
+    {
+        return std::vector<uint32_t>{std::bit_cast<uint32_t>(e.weight),
+                                     std::bit_cast<uint32_t>(e.kA), std::bit_cast<uint32_t>(e.kB),
+                                     std::bit_cast<uint32_t>(e.kC), std::bit_cast<uint32_t>(e.kD)};
+    };
+    int overflowed = 0;
+    for (const bool unitWeights : {false, true})
+    {
+        for (size_t i = 0; i + 1 < diamonds.size(); ++i)
+        {
+            const DiamondT& p = diamonds[i];
+            const DiamondT& q = diamonds[i + 1];
+            EdgeT singles[2];
+            EdgeT pair[2];
+            DiagnosticCaptureT singleLines;
+            setEdgeQuantities(singles[0], p.a, p.b, p.c, p.d, p.n0, p.n1, unitWeights);
+            setEdgeQuantities(singles[1], q.a, q.b, q.c, q.d, q.n0, q.n1, unitWeights);
+            const std::vector<std::string> expected = singleLines.lines;
+            singleLines.lines.clear();
+            setEdgeQuantitiesPair(pair[0], {&p.a, &p.b, &p.c, &p.d, &p.n0, &p.n1}, pair[1],
+                                  {&q.a, &q.b, &q.c, &q.d, &q.n0, &q.n1}, unitWeights);
+            ASSERT_EQ(singleLines.lines, expected) << "diamonds " << i << " and " << i + 1;
+            for (int k = 0; k < 2; ++k)
+            {
+                ASSERT_EQ(bitsOf(pair[k]), bitsOf(singles[k])) << "diamond " << i + k;
+                const EdgeT& e = singles[k];
+                overflowed +=
+                    std::isinf(e.kA) || std::isinf(e.kB) || std::isinf(e.kC) || std::isinf(e.kD)
+                        ? 1
+                        : 0;
+            }
+        }
+    }
+    // The sweep reaches coefficients beyond the float range.
+    EXPECT_GT(overflowed, 0);
 }

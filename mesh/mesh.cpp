@@ -266,12 +266,19 @@ void MeshT::refreshEdgeWeightsAround(const VertexT* v)
     requestDiamonds(ring);
     // Positions do not change during a replay and a collapse changes only the diamonds and face
     // normals of these edges, so an edge computed now has the value it had when it went stale.
+    // The stale edges with faces on both sides are computed two at a time (see
+    // setEdgeQuantitiesPair), in the order they are met.
+    thread_local std::vector<EdgeT*> stale;
+    stale.clear();
     auto refresh = [this](EdgeT* e)
     {
         if (e->weightGeneration != weightGeneration_)
         {
-            recomputeEdgeWeight(*e, deferredUnitWeights_, useSaved);
             e->weightGeneration = weightGeneration_;
+            if (e->faceOf[0] != nullptr && e->faceOf[1] != nullptr && e->next[0] && e->next[1])
+            {
+                stale.push_back(e);
+            }
         }
     };
     for (DedgeT d : ring)
@@ -281,6 +288,27 @@ void MeshT::refreshEdgeWeightsAround(const VertexT* v)
         {
             refresh(opposite.edge());
         }
+    }
+    auto diamond = [this](const EdgeT* e)
+    {
+        auto position = [this](const VertexT* corner)
+        { return useSaved ? &corner->savedPos : &corner->pos; };
+        return EdgeDiamondT{position(e->vert[0]),
+                            position(e->vert[1]),
+                            position(e->next[0].dest()),
+                            position(e->next[1].dest()),
+                            useSaved ? &e->faceOf[0]->savedNormal : &e->faceOf[0]->normal,
+                            useSaved ? &e->faceOf[1]->savedNormal : &e->faceOf[1]->normal};
+    };
+    size_t i = 0;
+    for (; i + 1 < stale.size(); i += 2)
+    {
+        setEdgeQuantitiesPair(*stale[i], diamond(stale[i]), *stale[i + 1], diamond(stale[i + 1]),
+                              deferredUnitWeights_);
+    }
+    if (i < stale.size())
+    {
+        recomputeEdgeWeight(*stale[i], deferredUnitWeights_, useSaved);
     }
 }
 

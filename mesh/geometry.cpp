@@ -154,6 +154,75 @@ LanesT storedFloats(LanesT v)
     return lanes(double(toStoredFloat(firstLane(v))), double(toStoredFloat(secondLane(v))));
 }
 
+// A Vec3dT in each lane.
+struct LaneVectorsT
+{
+    LanesT x;
+    LanesT y;
+    LanesT z;
+};
+
+LaneVectorsT widened(const Vec3T& first, const Vec3T& second)
+{
+    return {lanes(first.x, second.x), lanes(first.y, second.y), lanes(first.z, second.z)};
+}
+
+LaneVectorsT minus(const LaneVectorsT& a, const LaneVectorsT& b)
+{
+    return {_mm_sub_pd(a.x, b.x), _mm_sub_pd(a.y, b.y), _mm_sub_pd(a.z, b.z)};
+}
+
+LanesT dot(const LaneVectorsT& a, const LaneVectorsT& b)
+{
+    return _mm_add_pd(_mm_add_pd(_mm_mul_pd(a.x, b.x), _mm_mul_pd(a.y, b.y)), _mm_mul_pd(a.z, b.z));
+}
+
+LaneVectorsT cross(const LaneVectorsT& a, const LaneVectorsT& b)
+{
+    return {_mm_sub_pd(_mm_mul_pd(a.y, b.z), _mm_mul_pd(a.z, b.y)),
+            _mm_sub_pd(_mm_mul_pd(a.z, b.x), _mm_mul_pd(a.x, b.z)),
+            _mm_sub_pd(_mm_mul_pd(a.x, b.y), _mm_mul_pd(a.y, b.x))};
+}
+
+// normalized in each lane: a lane shorter than kUnitLengthFloor keeps its vector.
+LaneVectorsT normalized(const LaneVectorsT& v)
+{
+    const LanesT len = _mm_sqrt_pd(dot(v, v));
+    const LanesT keep = _mm_cmplt_pd(len, both(kUnitLengthFloor));
+    auto pick = [&](LanesT component) {
+        return _mm_or_pd(_mm_and_pd(keep, component),
+                         _mm_andnot_pd(keep, _mm_div_pd(component, len)));
+    };
+    return {pick(v.x), pick(v.y), pick(v.z)};
+}
+
+// unitNormal of the triangles (a, b, c) in each lane, before narrowing.
+LaneVectorsT unitNormals(const LaneVectorsT& a, const LaneVectorsT& b, const LaneVectorsT& c)
+{
+    return normalized(cross(normalized(minus(b, a)), minus(c, a)));
+}
+
+// Vec3dT::toFloat in each lane.
+void narrowed(const LaneVectorsT& v, Vec3T& first, Vec3T& second)
+{
+    storedFloats(v.x, first.x, second.x);
+    storedFloats(v.y, first.y, second.y);
+    storedFloats(v.z, first.z, second.z);
+}
+
+LanesT squaredDistances(const LaneVectorsT& a, const LaneVectorsT& b)
+{
+    const LaneVectorsT d = minus(a, b);
+    return dot(d, d);
+}
+
+// triangleArea in each lane, widened back to double.
+LanesT triangleAreas(const LaneVectorsT& a, const LaneVectorsT& b, const LaneVectorsT& c)
+{
+    const LaneVectorsT normal = cross(minus(b, a), minus(c, a));
+    return _mm_mul_pd(both(0.5), _mm_sqrt_pd(dot(normal, normal)));
+}
+
 // A PlanePointT in each lane.
 struct PlanePointsT
 {
@@ -336,4 +405,58 @@ void setEdgeQuantitiesPair(EdgeT& first, const EdgeDiamondT& p, EdgeT& second,
 #endif
     setEdgeQuantities(first, *p.a, *p.b, *p.c, *p.d, *p.n0, *p.n1, unitWeights);
     setEdgeQuantities(second, *q.a, *q.b, *q.c, *q.d, *q.n0, *q.n1, unitWeights);
+}
+
+void unitNormalPair(const Vec3T* first[3], const Vec3T* second[3], Vec3T& firstNormal,
+                    Vec3T& secondNormal)
+{
+#if defined(__SSE2__)
+    narrowed(unitNormals(widened(*first[0], *second[0]), widened(*first[1], *second[1]),
+                         widened(*first[2], *second[2])),
+             firstNormal, secondNormal);
+#else
+    firstNormal = unitNormal(*first[0], *first[1], *first[2]);
+    secondNormal = unitNormal(*second[0], *second[1], *second[2]);
+#endif
+}
+
+void faceGeometryPair(FaceT& first, FaceT& second)
+{
+#if defined(__SSE2__)
+    const VertexT* corners[2][3];
+    faceCorners(first, corners[0][0], corners[0][1], corners[0][2]);
+    faceCorners(second, corners[1][0], corners[1][1], corners[1][2]);
+    const LaneVectorsT a = widened(corners[0][0]->pos, corners[1][0]->pos);
+    const LaneVectorsT b = widened(corners[0][1]->pos, corners[1][1]->pos);
+    const LaneVectorsT c = widened(corners[0][2]->pos, corners[1][2]->pos);
+    narrowed(unitNormals(a, b, c), first.normal, second.normal);
+    storedFloats(triangleAreas(a, b, c), first.area, second.area);
+#else
+    faceGeometry(first);
+    faceGeometry(second);
+#endif
+}
+
+void triangleShapePair(const Vec3T* first[3], const Vec3T* second[3], float& firstShape,
+                       float& secondShape)
+{
+#if defined(__SSE2__)
+    const LaneVectorsT a = widened(*first[0], *second[0]);
+    const LaneVectorsT b = widened(*first[1], *second[1]);
+    const LaneVectorsT c = widened(*first[2], *second[2]);
+    const LanesT s = storedFloats(triangleAreas(a, b, c));
+    if (_mm_movemask_pd(_mm_cmplt_pd(s, both(1e-10))) == 0) [[likely]]
+    {
+        const LanesT la = _mm_sqrt_pd(squaredDistances(a, b));
+        const LanesT lb = _mm_sqrt_pd(squaredDistances(b, c));
+        const LanesT lc = _mm_sqrt_pd(squaredDistances(c, a));
+        // Lengths are never NaN, so the larger of two is the one std::max picks.
+        const LanesT longest = _mm_max_pd(_mm_max_pd(la, lb), lc);
+        const LanesT perimeter = _mm_add_pd(_mm_add_pd(la, lb), lc);
+        storedFloats(_mm_div_pd(_mm_mul_pd(perimeter, longest), s), firstShape, secondShape);
+        return;
+    }
+#endif
+    firstShape = triangleShape(*first[0], *first[1], *first[2]);
+    secondShape = triangleShape(*second[0], *second[1], *second[2]);
 }

@@ -12,12 +12,22 @@
 // give the zero vector).
 Vec3T unitNormal(const Vec3T& a, const Vec3T& b, const Vec3T& c);
 
+// unitNormal(*first[0], *first[1], *first[2]) and the same of `second`: the same bits as two
+// calls, both chains of roots and divisions side by side where the processor computes pairs of
+// doubles.
+void unitNormalPair(const Vec3T* first[3], const Vec3T* second[3], Vec3T& firstNormal,
+                    Vec3T& secondNormal);
+
 // Area of the triangle (a, b, c): half the length of (b - a) x (c - a).
 float triangleArea(const Vec3T& a, const Vec3T& b, const Vec3T& c);
 
 // Shape score of the triangle: perimeter times longest side over area, 4 sqrt(3) for an
 // equilateral triangle, growing for slivers; 1000 when the area is below 1e-10.
 float triangleShape(const Vec3T& a, const Vec3T& b, const Vec3T& c);
+
+// triangleShape of the triangles `first` and `second`, as unitNormalPair does it.
+void triangleShapePair(const Vec3T* first[3], const Vec3T* second[3], float& firstShape,
+                       float& secondShape);
 
 // Distance of p from the line through a and b.
 float lineDistance(const Vec3T& p, const Vec3T& a, const Vec3T& b);
@@ -27,6 +37,9 @@ void faceCorners(const FaceT& face, const VertexT*& a, const VertexT*& b, const 
 
 // Sets the face's normal and area from the current positions of its corners.
 void faceGeometry(FaceT& face);
+
+// faceGeometry of two faces, as unitNormalPair does it.
+void faceGeometryPair(FaceT& first, FaceT& second);
 
 // Sets the face's savedNormal from the saved positions of its corners.
 void faceSavedNormal(FaceT& face);

@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <bit>
 #include <cmath>
 #include <cstdint>
@@ -235,4 +236,97 @@ TEST(Geometry, edgePairsGiveWhatSingleEdgesGive)
     }
     // The sweep reaches coefficients beyond the float range.
     EXPECT_GT(overflowed, 0);
+}
+
+TEST(Geometry, trianglePairsGiveWhatSingleTrianglesGive)
+{
+    // Normals, areas and shapes of triangles from tiny to near the float range, with the rare
+    // ones among them: coincident corners, a zero area, slivers below the shape's area floor.
+    std::mt19937 random(29);
+    std::uniform_real_distribution<float> unit(-1.0f, 1.0f);
+    std::vector<std::array<Vec3T, 3>> triangles;
+    for (const float scale : {1e-30f, 1e-6f, 1.0f, 1e6f, 1e30f, 3e38f})
+    {
+        for (int i = 0; i < 300; ++i)
+        {
+            auto point = [&] {
+                return Vec3T{unit(random) * scale, unit(random) * scale, unit(random) * scale};
+            };
+            std::array<Vec3T, 3> t{point(), point(), point()};
+            switch (i % 8)
+            {
+            case 1:
+                t[1] = t[0];
+                break;
+            case 2:
+                t[2] = t[1];
+                t[0] = t[1];
+                break;
+            case 3:
+                t[2] = {t[0].x * 0.5f + t[1].x * 0.5f, t[0].y * 0.5f + t[1].y * 0.5f,
+                        t[0].z * 0.5f + t[1].z * 0.5f};
+                break;
+            default:
+                break;
+            }
+            triangles.push_back(t);
+        }
+    }
+    auto bits = [](const Vec3T& v)
+    {
+        return std::array<uint32_t, 3>{std::bit_cast<uint32_t>(v.x), std::bit_cast<uint32_t>(v.y),
+                                       std::bit_cast<uint32_t>(v.z)};
+    };
+    int floored = 0;
+    for (size_t i = 0; i + 1 < triangles.size(); ++i)
+    {
+        const auto& p = triangles[i];
+        const auto& q = triangles[i + 1];
+        const Vec3T* first[3] = {&p[0], &p[1], &p[2]};
+        const Vec3T* second[3] = {&q[0], &q[1], &q[2]};
+        Vec3T normals[2];
+        unitNormalPair(first, second, normals[0], normals[1]);
+        ASSERT_EQ(bits(normals[0]), bits(unitNormal(p[0], p[1], p[2]))) << "triangle " << i;
+        ASSERT_EQ(bits(normals[1]), bits(unitNormal(q[0], q[1], q[2]))) << "triangle " << i + 1;
+        float shapes[2];
+        triangleShapePair(first, second, shapes[0], shapes[1]);
+        ASSERT_EQ(std::bit_cast<uint32_t>(shapes[0]),
+                  std::bit_cast<uint32_t>(triangleShape(p[0], p[1], p[2])))
+            << "triangle " << i;
+        ASSERT_EQ(std::bit_cast<uint32_t>(shapes[1]),
+                  std::bit_cast<uint32_t>(triangleShape(q[0], q[1], q[2])))
+            << "triangle " << i + 1;
+        floored += shapes[0] == 1000.0f ? 1 : 0;
+    }
+    EXPECT_GT(floored, 0);
+
+    // Face records: normal and area of two faces as faceGeometry sets them.
+    MeshT mesh;
+    MeshBuilderT builder(mesh);
+    for (size_t i = 0; i < 60; ++i)
+    {
+        for (const Vec3T& v : triangles[i * 29 % triangles.size()])
+        {
+            builder.addVertex(v.x, v.y, v.z);
+        }
+        builder.addTriangle(3 * i, 3 * i + 1, 3 * i + 2);
+    }
+    builder.finish();
+    prepare(mesh);
+    std::vector<FaceT*> faces(mesh.faces().begin(), mesh.faces().end());
+    ASSERT_GE(faces.size(), 2u);
+    for (size_t i = 0; i + 1 < faces.size(); ++i)
+    {
+        FaceT single[2] = {*faces[i], *faces[i + 1]};
+        faceGeometry(single[0]);
+        faceGeometry(single[1]);
+        faceGeometryPair(*faces[i], *faces[i + 1]);
+        for (int k = 0; k < 2; ++k)
+        {
+            EXPECT_EQ(bits(faces[i + k]->normal), bits(single[k].normal)) << "face " << i + k;
+            EXPECT_EQ(std::bit_cast<uint32_t>(faces[i + k]->area),
+                      std::bit_cast<uint32_t>(single[k].area))
+                << "face " << i + k;
+        }
+    }
 }

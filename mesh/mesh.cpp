@@ -154,6 +154,7 @@ void MeshT::buildFaces()
     {
         corners = corners->nextInList;
     }
+    FaceT* waiting = nullptr;
     for (EdgeT* e : edges_)
     {
         if (nexts != nullptr)
@@ -203,9 +204,22 @@ void MeshT::buildFaces()
             d.next().next().setFace(f);
             if (trackFaceGeometry)
             {
-                faceGeometry(*f);
+                // Computed in pairs (see faceGeometryPair): a face waits for the next one.
+                if (waiting != nullptr)
+                {
+                    faceGeometryPair(*waiting, *f);
+                    waiting = nullptr;
+                }
+                else
+                {
+                    waiting = f;
+                }
             }
         }
+    }
+    if (waiting != nullptr)
+    {
+        faceGeometry(*waiting);
     }
 }
 
@@ -496,9 +510,18 @@ void MeshT::collapse(DedgeT d, MeshListenerT* listener)
             f->dedge = a;
         }
     }
-    for (FaceT* f : around)
+    // Two faces at a time where only the current geometry is kept (see faceGeometryPair).
+    size_t i = 0;
+    if (trackFaceGeometry && !trackSavedNormals)
     {
-        updateFace(f, trackFaceGeometry, trackSavedNormals);
+        for (; i + 1 < around.size(); i += 2)
+        {
+            faceGeometryPair(*around[i], *around[i + 1]);
+        }
+    }
+    for (; i < around.size(); ++i)
+    {
+        updateFace(around[i], trackFaceGeometry, trackSavedNormals);
     }
 }
 

@@ -1131,7 +1131,14 @@ double collapseCost(DedgeT d, size_t limit)
 // reading another edge record, except for the first dedge.
 CollapseQualityT collapseQuality(DedgeT d, size_t limit)
 {
-    CollapseQualityT quality;
+    // The faces that the collapse moves, as (t, w1, w2) with the record of (o, w1, w2).
+    struct MovedFaceT
+    {
+        const Vec3T* corners[3];
+        const FaceT* face;
+    };
+    thread_local std::vector<MovedFaceT> moved;
+    moved.clear();
     const VertexT* t = d.dest();
     const VertexT* previous = nullptr;
     forEachLeaving(
@@ -1150,14 +1157,33 @@ CollapseQualityT collapseQuality(DedgeT d, size_t limit)
             {
                 return;
             }
-            const FaceT* f = g.faceOf();
-            const Vec3dT moved(unitNormal(t->pos, w1->pos, w2->pos));
-            const double cosine = f != nullptr ? dot(moved, Vec3dT(f->normal)) : -1.0;
-            quality.minCos = std::min(quality.minCos, cosine);
-            quality.maxShape =
-                std::max(quality.maxShape, double(triangleShape(t->pos, w1->pos, w2->pos)));
+            moved.push_back({{&t->pos, &w1->pos, &w2->pos}, g.faceOf()});
         },
         limit);
+    // Normals and shapes two faces at a time (see unitNormalPair), then taken in ring order.
+    CollapseQualityT quality;
+    auto take = [&quality](const MovedFaceT& m, const Vec3T& normal, float shape)
+    {
+        const double cosine =
+            m.face != nullptr ? dot(Vec3dT(normal), Vec3dT(m.face->normal)) : -1.0;
+        quality.minCos = std::min(quality.minCos, cosine);
+        quality.maxShape = std::max(quality.maxShape, double(shape));
+    };
+    size_t i = 0;
+    for (; i + 1 < moved.size(); i += 2)
+    {
+        Vec3T normals[2];
+        float shapes[2];
+        unitNormalPair(moved[i].corners, moved[i + 1].corners, normals[0], normals[1]);
+        triangleShapePair(moved[i].corners, moved[i + 1].corners, shapes[0], shapes[1]);
+        take(moved[i], normals[0], shapes[0]);
+        take(moved[i + 1], normals[1], shapes[1]);
+    }
+    if (i < moved.size())
+    {
+        const Vec3T* const* c = moved[i].corners;
+        take(moved[i], unitNormal(*c[0], *c[1], *c[2]), triangleShape(*c[0], *c[1], *c[2]));
+    }
     return quality;
 }
 

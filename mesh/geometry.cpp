@@ -240,31 +240,26 @@ LanesT planeCross(PlanePointsT p, PlanePointsT q)
     return _mm_sub_pd(_mm_mul_pd(p.x, q.y), _mm_mul_pd(p.y, q.x));
 }
 
-// placePoint in each lane, when neither lane has a degenerate base or distances that do not fit
-// (false, with `placed` unset, otherwise: the caller then goes one edge at a time, so that the
-// diagnostics come as they would).
-bool placePoints(PlanePointsT q, PlanePointsT qPrime, LanesT cc, LanesT bb, PlanePointsT& placed)
+// placePoint in each lane, when neither lane has a degenerate base or distances that do not fit:
+// returns false otherwise (`placed` then holds nothing of use, and the caller goes one edge at a
+// time, so that the diagnostics come as they would). Nothing is tested before the end, so that
+// the two unfoldings of a pair of edges can run side by side.
+[[gnu::always_inline]] inline bool placePoints(PlanePointsT q, PlanePointsT qPrime, LanesT cc,
+                                               LanesT bb, PlanePointsT& placed)
 {
     const PlanePointsT u = minus(qPrime, q);
     const LanesT s = _mm_add_pd(_mm_mul_pd(u.x, u.x), _mm_mul_pd(u.y, u.y));
-    // Both lanes above 1e-20 (a NaN is not).
-    if (_mm_movemask_pd(_mm_cmpgt_pd(s, both(1e-20))) != 3)
-    {
-        return false;
-    }
     const LanesT ccs = _mm_div_pd(cc, s);
     const LanesT e =
         _mm_div_pd(_mm_add_pd(_mm_sub_pd(ccs, _mm_div_pd(bb, s)), both(1.0)), both(2.0));
     const LanesT h = _mm_sub_pd(ccs, _mm_mul_pd(e, e));
-    if (_mm_movemask_pd(_mm_cmpgt_pd(h, both(-0.1))) != 3)
-    {
-        return false;
-    }
+    // Both lanes' bases above 1e-20 and both h above -0.1 (a NaN is neither).
+    const LanesT fits = _mm_and_pd(_mm_cmpgt_pd(s, both(1e-20)), _mm_cmpgt_pd(h, both(-0.1)));
     // std::max(h, 0.0) keeps h when it is not below 0 (a -0 stays -0, whose root is -0).
     const LanesT r = _mm_sqrt_pd(lanes(std::max(firstLane(h), 0.0), std::max(secondLane(h), 0.0)));
     placed.x = _mm_sub_pd(_mm_add_pd(q.x, _mm_mul_pd(e, u.x)), _mm_mul_pd(r, u.y));
     placed.y = _mm_add_pd(_mm_add_pd(q.y, _mm_mul_pd(e, u.y)), _mm_mul_pd(r, u.x));
-    return true;
+    return _mm_movemask_pd(fits) == 3;
 }
 
 #endif
@@ -377,10 +372,11 @@ void setEdgeQuantitiesPair(EdgeT& first, const EdgeDiamondT& p, EdgeT& second,
     const PlanePointsT b0{ell, both(0.0)};
     PlanePointsT c0;
     PlanePointsT d0;
-    if (placePoints(a0, b0, squaredDistances(*p.a, *p.c, *q.a, *q.c),
-                    squaredDistances(*p.b, *p.c, *q.b, *q.c), c0) &&
-        placePoints(b0, a0, squaredDistances(*p.b, *p.d, *q.b, *q.d),
-                    squaredDistances(*p.a, *p.d, *q.a, *q.d), d0))
+    const bool cFits = placePoints(a0, b0, squaredDistances(*p.a, *p.c, *q.a, *q.c),
+                                   squaredDistances(*p.b, *p.c, *q.b, *q.c), c0);
+    const bool dFits = placePoints(b0, a0, squaredDistances(*p.b, *p.d, *q.b, *q.d),
+                                   squaredDistances(*p.a, *p.d, *q.a, *q.d), d0);
+    if (cFits && dFits)
     {
         const LanesT alpha =
             storedFloats(_mm_sub_pd(planeCross(minus(b0, c0), minus(a0, c0)), both(1e-15)));

@@ -127,12 +127,18 @@ LanesT squaredDistances(const Vec3T& a0, const Vec3T& b0, const Vec3T& a1, const
     return _mm_add_pd(_mm_add_pd(_mm_mul_pd(dx, dx), _mm_mul_pd(dy, dy)), _mm_mul_pd(dz, dz));
 }
 
-// toStoredFloat in each lane: both at once unless a lane lies beyond the float range, where a
-// conversion could round to the largest float instead of going to infinity.
-void storedFloats(LanesT v, float& first, float& second)
+// Whether no lane lies beyond the float range, where a conversion could round to the largest
+// float instead of going to infinity as toStoredFloat does (a NaN lies within).
+bool withinFloatRange(LanesT v)
 {
     const LanesT magnitude = _mm_andnot_pd(both(-0.0), v);
-    if (_mm_movemask_pd(_mm_cmpgt_pd(magnitude, both(double(FLT_MAX)))) == 0) [[likely]]
+    return _mm_movemask_pd(_mm_cmpgt_pd(magnitude, both(double(FLT_MAX)))) == 0;
+}
+
+// toStoredFloat in each lane: both at once unless a lane lies beyond the float range.
+void storedFloats(LanesT v, float& first, float& second)
+{
+    if (withinFloatRange(v)) [[likely]]
     {
         const __m128 narrowed = _mm_cvtpd_ps(v);
         first = _mm_cvtss_f32(narrowed);
@@ -146,8 +152,7 @@ void storedFloats(LanesT v, float& first, float& second)
 // toStoredFloat in each lane, widened back to double.
 LanesT storedFloats(LanesT v)
 {
-    const LanesT magnitude = _mm_andnot_pd(both(-0.0), v);
-    if (_mm_movemask_pd(_mm_cmpgt_pd(magnitude, both(double(FLT_MAX)))) == 0) [[likely]]
+    if (withinFloatRange(v)) [[likely]]
     {
         return _mm_cvtps_pd(_mm_cvtpd_ps(v));
     }
@@ -327,12 +332,12 @@ void faceSavedNormal(FaceT& face)
 
 bool recomputeEdgeWeight(EdgeT& edge, bool unitWeights, bool fromSaved)
 {
-    FaceT* f0 = edge.faceOf[0];
-    FaceT* f1 = edge.faceOf[1];
-    if (f0 == nullptr || f1 == nullptr || edge.next[0].isNull() || edge.next[1].isNull())
+    if (!hasBothFaces(edge))
     {
         return false;
     }
+    const FaceT* f0 = edge.faceOf[0];
+    const FaceT* f1 = edge.faceOf[1];
     auto position = [fromSaved](const VertexT* v) -> const Vec3T&
     { return fromSaved ? v->savedPos : v->pos; };
     setEdgeQuantities(edge, position(edge.vert[0]), position(edge.vert[1]),

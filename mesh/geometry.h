@@ -44,6 +44,13 @@ void faceGeometryPair(FaceT& first, FaceT& second);
 // Sets the face's savedNormal from the saved positions of its corners.
 void faceSavedNormal(FaceT& face);
 
+// Whether the edge has a face record and a next link on both sides: the edges whose weight and
+// unfolding coefficients recomputeEdgeWeight sets.
+inline bool hasBothFaces(const EdgeT& edge)
+{
+    return edge.faceOf[0] != nullptr && edge.faceOf[1] != nullptr && edge.next[0] && edge.next[1];
+}
+
 // For an edge with a face on both sides (faceOf set, i.e. after buildFaces): sets weight (1 when
 // unitWeights, else 0.1 + exp(-10 (1 - n0.n1)^2) from the faces' normals) and kA..kD from the
 // unfolding of its two triangles into the plane, using saved positions and normals when

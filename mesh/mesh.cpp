@@ -289,7 +289,7 @@ void MeshT::refreshEdgeWeightsAround(const VertexT* v)
         if (e->weightGeneration != weightGeneration_)
         {
             e->weightGeneration = weightGeneration_;
-            if (e->faceOf[0] != nullptr && e->faceOf[1] != nullptr && e->next[0] && e->next[1])
+            if (hasBothFaces(*e))
             {
                 stale.push_back(e);
             }

@@ -492,13 +492,13 @@ DetailBatchT::JobT& DetailBatchT::captureAround(DedgeT dedge, const std::vector<
     {
         RefreshT& entry = refreshes_.emplace_back();
         entry.edge = e;
-        const FaceT* f0 = e->faceOf[0];
-        const FaceT* f1 = e->faceOf[1];
-        if (f0 == nullptr || f1 == nullptr || e->next[0].isNull() || e->next[1].isNull())
+        if (!hasBothFaces(*e))
         {
             entry.complete = false;
             return;
         }
+        const FaceT* f0 = e->faceOf[0];
+        const FaceT* f1 = e->faceOf[1];
         entry.corners[0] = e->vert[0];
         entry.corners[1] = e->vert[1];
         entry.corners[2] = e->next[0].dest();

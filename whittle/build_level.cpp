@@ -225,13 +225,13 @@ private:
     size_t count_ = 0;
 };
 
-// A walk that only fetches what a collapse of a dedge d will read: around org(d) (and, when
-// asked, around dest(d)) one rotate step per advance(), fetching each edge record (both lines),
-// the neighbour and face behind it and the edge opposite, and in two further stages the face and
-// apex beyond that edge (the edge quantities a detail refreshes read them). Each step reads only
-// records fetched one step earlier, so several walks advanced in turn overlap their waits. A walk
-// may pass through records that a collapse has meanwhile removed; those stay in their pool and
-// are only fetched through.
+// A walk that only fetches what a collapse of a dedge d will read: around org(d) one rotate step
+// per advance(), fetching each edge record (both lines), the neighbour and face behind it and the
+// edge opposite, and in two further stages the face and apex beyond that edge (the edge
+// quantities a detail refreshes read them); when asked, around dest(d) the edge records alone,
+// which are all the legality test reads there. Each step reads only records fetched one step
+// earlier, so several walks advanced in turn overlap their waits. A walk may pass through records
+// that a collapse has meanwhile removed; those stay in their pool and are only fetched through.
 class NeighbourhoodFetchT
 {
 public:
@@ -272,6 +272,14 @@ public:
             }
             const EdgeT* e = g.edge();
             const int side = g.side();
+            if (k == 1)
+            {
+                // Around dest(d) only the legality test walks, reading the edge records alone.
+                const DedgeT rotated = e->next[1 - side];
+                __builtin_prefetch(rotated.edge());
+                at_[k] = rotated == start_[k] ? DedgeT() : rotated;
+                continue;
+            }
             __builtin_prefetch(e->vert[1 - side]);
             __builtin_prefetch(e->faceOf[side]);
             __builtin_prefetch(reinterpret_cast<const char*>(e) + 64);

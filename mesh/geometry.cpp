@@ -118,15 +118,6 @@ double secondLane(LanesT v)
     return _mm_cvtsd_f64(_mm_unpackhi_pd(v, v));
 }
 
-// squaredDistance in each lane.
-LanesT squaredDistances(const Vec3T& a0, const Vec3T& b0, const Vec3T& a1, const Vec3T& b1)
-{
-    const LanesT dx = _mm_sub_pd(lanes(a0.x, a1.x), lanes(b0.x, b1.x));
-    const LanesT dy = _mm_sub_pd(lanes(a0.y, a1.y), lanes(b0.y, b1.y));
-    const LanesT dz = _mm_sub_pd(lanes(a0.z, a1.z), lanes(b0.z, b1.z));
-    return _mm_add_pd(_mm_add_pd(_mm_mul_pd(dx, dx), _mm_mul_pd(dy, dy)), _mm_mul_pd(dz, dz));
-}
-
 // Whether no lane lies beyond the float range, where a conversion could round to the largest
 // float instead of going to infinity as toStoredFloat does (a NaN lies within).
 bool withinFloatRange(LanesT v)
@@ -215,6 +206,7 @@ void narrowed(const LaneVectorsT& v, Vec3T& first, Vec3T& second)
     storedFloats(v.z, first.z, second.z);
 }
 
+// squaredDistance in each lane.
 LanesT squaredDistances(const LaneVectorsT& a, const LaneVectorsT& b)
 {
     const LaneVectorsT d = minus(a, b);
@@ -330,20 +322,23 @@ void faceSavedNormal(FaceT& face)
     face.savedNormal = unitNormal(a->savedPos, b->savedPos, c->savedPos);
 }
 
+EdgeDiamondT edgeDiamond(const EdgeT& edge, bool fromSaved)
+{
+    auto position = [fromSaved](const VertexT* v) { return fromSaved ? &v->savedPos : &v->pos; };
+    auto normal = [fromSaved](const FaceT* f) { return fromSaved ? &f->savedNormal : &f->normal; };
+    return {position(edge.vert[0]),        position(edge.vert[1]), position(edge.next[0].dest()),
+            position(edge.next[1].dest()), normal(edge.faceOf[0]), normal(edge.faceOf[1])};
+}
+
 bool recomputeEdgeWeight(EdgeT& edge, bool unitWeights, bool fromSaved)
 {
     if (!hasBothFaces(edge))
     {
         return false;
     }
-    const FaceT* f0 = edge.faceOf[0];
-    const FaceT* f1 = edge.faceOf[1];
-    auto position = [fromSaved](const VertexT* v) -> const Vec3T&
-    { return fromSaved ? v->savedPos : v->pos; };
-    setEdgeQuantities(edge, position(edge.vert[0]), position(edge.vert[1]),
-                      position(edge.next[0].dest()), position(edge.next[1].dest()),
-                      fromSaved ? f0->savedNormal : f0->normal,
-                      fromSaved ? f1->savedNormal : f1->normal, unitWeights);
+    const EdgeDiamondT diamond = edgeDiamond(edge, fromSaved);
+    setEdgeQuantities(edge, *diamond.a, *diamond.b, *diamond.c, *diamond.d, *diamond.n0,
+                      *diamond.n1, unitWeights);
     return true;
 }
 
@@ -372,15 +367,17 @@ void setEdgeQuantitiesPair(EdgeT& first, const EdgeDiamondT& p, EdgeT& second,
                            const EdgeDiamondT& q, bool unitWeights)
 {
 #if defined(__SSE2__)
-    const LanesT ell = _mm_sqrt_pd(squaredDistances(*p.a, *p.b, *q.a, *q.b));
+    const LaneVectorsT a = widened(*p.a, *q.a);
+    const LaneVectorsT b = widened(*p.b, *q.b);
+    const LaneVectorsT c = widened(*p.c, *q.c);
+    const LaneVectorsT d = widened(*p.d, *q.d);
+    const LanesT ell = _mm_sqrt_pd(squaredDistances(a, b));
     const PlanePointsT a0{both(0.0), both(0.0)};
     const PlanePointsT b0{ell, both(0.0)};
     PlanePointsT c0;
     PlanePointsT d0;
-    const bool cFits = placePoints(a0, b0, squaredDistances(*p.a, *p.c, *q.a, *q.c),
-                                   squaredDistances(*p.b, *p.c, *q.b, *q.c), c0);
-    const bool dFits = placePoints(b0, a0, squaredDistances(*p.b, *p.d, *q.b, *q.d),
-                                   squaredDistances(*p.a, *p.d, *q.a, *q.d), d0);
+    const bool cFits = placePoints(a0, b0, squaredDistances(a, c), squaredDistances(b, c), c0);
+    const bool dFits = placePoints(b0, a0, squaredDistances(b, d), squaredDistances(a, d), d0);
     if (cFits && dFits)
     {
         const LanesT alpha =

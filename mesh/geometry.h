@@ -74,6 +74,10 @@ struct EdgeDiamondT
     const Vec3T* n1 = nullptr;
 };
 
+// The diamond of an edge with faces on both sides (hasBothFaces), from saved positions and
+// normals when fromSaved is set.
+EdgeDiamondT edgeDiamond(const EdgeT& edge, bool fromSaved);
+
 // setEdgeQuantities(first, p...) and then setEdgeQuantities(second, q...) for two different
 // edges: the same values and diagnostics in the same order. Where the processor computes pairs of
 // doubles, the two unfoldings run side by side, one edge per lane: each is one long chain of

@@ -303,22 +303,11 @@ void MeshT::refreshEdgeWeightsAround(const VertexT* v)
             refresh(opposite.edge());
         }
     }
-    auto diamond = [this](const EdgeT* e)
-    {
-        auto position = [this](const VertexT* corner)
-        { return useSaved ? &corner->savedPos : &corner->pos; };
-        return EdgeDiamondT{position(e->vert[0]),
-                            position(e->vert[1]),
-                            position(e->next[0].dest()),
-                            position(e->next[1].dest()),
-                            useSaved ? &e->faceOf[0]->savedNormal : &e->faceOf[0]->normal,
-                            useSaved ? &e->faceOf[1]->savedNormal : &e->faceOf[1]->normal};
-    };
     size_t i = 0;
     for (; i + 1 < stale.size(); i += 2)
     {
-        setEdgeQuantitiesPair(*stale[i], diamond(stale[i]), *stale[i + 1], diamond(stale[i + 1]),
-                              deferredUnitWeights_);
+        setEdgeQuantitiesPair(*stale[i], edgeDiamond(*stale[i], useSaved), *stale[i + 1],
+                              edgeDiamond(*stale[i + 1], useSaved), deferredUnitWeights_);
     }
     if (i < stale.size())
     {
